@@ -1,0 +1,25 @@
+# Windows program: Win32 adapters, QuarnUpdater.exe with its resources, and the Wine test fixtures.
+# The C and C++ runtimes are linked statically so that the .exe runs on its own.
+add_link_options(-static -static-libgcc -static-libstdc++)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+file(GLOB QUARN_WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
+if(QUARN_WIN32_SOURCES)
+  add_library(quarn_win32 STATIC ${QUARN_WIN32_SOURCES})
+  target_include_directories(quarn_win32 PUBLIC src)
+  target_link_libraries(quarn_win32 PUBLIC quarn_core setupapi winmm)
+  target_compile_options(quarn_win32 PRIVATE ${QUARN_WARNINGS})
+endif()
+
+file(GLOB QUARN_APP_SOURCES CONFIGURE_DEPENDS src/app/*.cpp)
+if(QUARN_APP_SOURCES)
+  enable_language(RC)
+  add_executable(QuarnUpdater WIN32 ${QUARN_APP_SOURCES} resources/QuarnUpdater.rc)
+  target_link_libraries(QuarnUpdater PRIVATE quarn_win32 user32 gdi32)
+  target_link_options(QuarnUpdater PRIVATE -municode)
+  target_compile_options(QuarnUpdater PRIVATE ${QUARN_WARNINGS})
+endif()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
+  add_subdirectory(tests/wine)
+endif()

@@ -1,0 +1,32 @@
+#pragma once
+// The platform's list of present serial-port devices, as discovery walks it. Each query works on
+// the device chosen by the last selectDevice, so the order of platform calls is discovery's own.
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "session/text.hpp"
+
+namespace quarn {
+
+class DeviceList {
+ public:
+  virtual ~DeviceList() = default;  // releases the list
+
+  // Makes the device at this index current; false ends the enumeration, whatever the reason.
+  virtual bool selectDevice(uint32_t memberIndex) = 0;
+  virtual bool readInstanceId() = 0;
+  virtual std::optional<WideText> readBusReportedDescription() = 0;
+  virtual std::optional<WideText> readFriendlyName() = 0;
+};
+
+class DeviceCatalog {
+ public:
+  virtual ~DeviceCatalog() = default;
+  // The present devices of the serial-port class; nullptr when no list can be had.
+  virtual std::unique_ptr<DeviceList> listPresentPorts() = 0;
+  // What turns a port name into a path the port opener takes ("\\.\" on Windows).
+  virtual WideText devicePathPrefix() const = 0;
+};
+
+}  // namespace quarn

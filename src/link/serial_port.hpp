@@ -1,0 +1,48 @@
+#pragma once
+// The serial port as the link needs it. The protocol code never learns whether a COM port, a
+// tty or a test script is behind it.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "session/text.hpp"
+
+namespace quarn {
+
+struct LineSettings {
+  uint32_t baudRate = 256000;
+  uint8_t dataBits = 8;
+  bool parity = false;
+  uint8_t stopBits = 1;
+};
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;  // closes the port; nothing is flushed or purged first
+
+  // Reads the driver's current port state; false when it cannot be read.
+  virtual bool readPortState() = 0;
+  // Applies these settings on top of the state read, every other field left as the driver had it.
+  virtual bool applyLineSettings(const LineSettings& settings) = 0;
+  // Makes reads return at once with what is queued; writes get no time-out.
+  virtual bool applyNonBlockingTimeouts() = 0;
+
+  virtual void write(std::span<const uint8_t> bytes) = 0;
+  // Bytes waiting in the input queue; nullopt when the port no longer answers.
+  virtual std::optional<uint32_t> queuedInputBytes() = 0;
+  // Reads at most destination.size() queued bytes without blocking; gives the count read.
+  virtual uint32_t read(std::span<uint8_t> destination) = 0;
+  // Blocks for at most maxMilliseconds, returning early once more input than queuedNow may be
+  // there. Lets the reply wait react within about a millisecond without spinning.
+  virtual void waitForInput(uint32_t queuedNow, uint32_t maxMilliseconds) = 0;
+};
+
+class PortOpener {
+ public:
+  virtual ~PortOpener() = default;
+  // Opens the device path for exclusive reading and writing; nullptr when it cannot be opened.
+  virtual std::unique_ptr<SerialPort> openPort(WideView devicePath) = 0;
+};
+
+}  // namespace quarn

@@ -1,0 +1,46 @@
+#include "link/tester_discovery.hpp"
+
+#include "session/messages.hpp"
+#include "session/status_reporting.hpp"
+
+namespace quarn {
+
+std::optional<WideText> portNameFromFriendlyName(WideView friendlyName) {
+  const size_t open = friendlyName.find(u'(');
+  if (open == WideView::npos) return std::nullopt;
+  const size_t close = friendlyName.find(u')', open + 1);
+  if (close == WideView::npos) return std::nullopt;
+  return WideText(friendlyName.substr(open + 1, close - open - 1));
+}
+
+bool discoverTester(UpdateSession& session, SessionPlatform& platform) {
+  session.deviceList = platform.devices.listPresentPorts();
+  if (!session.deviceList) return false;  // nothing to report: the session just ends
+  DeviceList& devices = *session.deviceList;
+
+  for (uint32_t index = 0; devices.selectDevice(index); ++index) {
+    if (!devices.readInstanceId()) continue;
+    const std::optional<WideText> description = devices.readBusReportedDescription();
+    if (!description || description->find(testerMatchText) == WideText::npos) continue;
+    // Reported before the friendly name is read: a tester can be found and still not counted.
+    addStatusLineF(platform.outlets, messages::deviceFound, {*description});
+    const std::optional<WideText> friendlyName = devices.readFriendlyName();
+    if (!friendlyName) continue;
+    const std::optional<WideText> portName = portNameFromFriendlyName(*friendlyName);
+    if (!portName) continue;
+    session.devicePath = platform.devices.devicePathPrefix() + *portName;
+    ++session.matchCount;
+  }
+
+  if (session.matchCount == 0) {
+    showErrorBox(platform.outlets, messages::noTester);
+    return false;
+  }
+  if (session.matchCount > 1) {
+    showErrorBox(platform.outlets, messages::tooManyTesters);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quarn

@@ -1,0 +1,12 @@
+#pragma once
+#include "session/clock.hpp"
+
+namespace quarn::posix {
+
+class PosixClock : public Clock {
+ public:
+  uint64_t nowMilliseconds() override;
+  void sleepMilliseconds(uint32_t milliseconds) override;
+};
+
+}  // namespace quarn::posix

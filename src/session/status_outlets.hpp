@@ -1,0 +1,27 @@
+#pragma once
+// The two outlets through which a session speaks to the user, plus the PROGRAM button.
+// The Windows window, the console and the test recorder each implement this one seam.
+#include <cstdint>
+
+#include "session/text.hpp"
+
+namespace quarn {
+
+class StatusOutlets {
+ public:
+  virtual ~StatusOutlets() = default;
+
+  // Appends one entry to the status log, exactly as given (embedded newlines included).
+  virtual void appendStatusLine(WideView text) = 0;
+  // Shows the modal error box and returns once the user has dismissed it.
+  virtual void showErrorBox(WideView text) = 0;
+  virtual void setProgramEnabled(bool enabled) = 0;
+
+  // Progress of the block transfer, for faces that draw a progress bar. The window draws none.
+  virtual void reportTransferProgress(uint32_t bytesAcknowledged, uint32_t imageLength) {
+    (void)bytesAcknowledged;
+    (void)imageLength;
+  }
+};
+
+}  // namespace quarn
