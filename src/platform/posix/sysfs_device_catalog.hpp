@@ -1,0 +1,45 @@
+#pragma once
+// Serial devices as Linux shows them in sysfs. A USB tty's product string plays the part of the
+// bus-reported description; the friendly name is that string followed by " (/dev/<node>)", so the
+// core's parenthesis rule yields the device node and the device path needs no prefix.
+#include <string>
+#include <vector>
+
+#include "link/device_list.hpp"
+
+namespace quarn::posix {
+
+struct SysfsTty {
+  std::string node;                        // e.g. "ttyACM0"
+  bool resolved = false;                   // its device link could be followed
+  std::optional<std::string> usbProduct;   // the USB device's product string, if USB
+};
+
+class SysfsDeviceCatalog : public DeviceCatalog {
+ public:
+  // sysfsRoot and devRoot are the real ones by default; tests point them at a made-up tree.
+  explicit SysfsDeviceCatalog(std::string sysfsRoot = "/sys", std::string devRoot = "/dev");
+  std::unique_ptr<DeviceList> listPresentPorts() override;
+  WideText devicePathPrefix() const override { return {}; }
+
+  // The tty devices backed by hardware, sorted by node name.
+  std::vector<SysfsTty> scanTtys() const;
+
+ private:
+  std::string sysfsRoot_;
+  std::string devRoot_;
+};
+
+// A single port named on the command line, listed as one present tester so that the session
+// runs unchanged (its "found" line names the path).
+class GivenPortCatalog : public DeviceCatalog {
+ public:
+  explicit GivenPortCatalog(std::string path) : path_(std::move(path)) {}
+  std::unique_ptr<DeviceList> listPresentPorts() override;
+  WideText devicePathPrefix() const override { return {}; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace quarn::posix

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# quarn-update against quarn-sim on a pseudo-terminal: images of several sizes arrive byte for
+# byte, and a silent tester, a refused start and an unplug mid-transfer end with their own report
+# and exit code in bounded time.
+# Usage: cli_update.sh <directory of the native binaries> <source directory>
+set -uo pipefail
+bin=$1
+src=$2
+work=$(mktemp -d /tmp/quarn-e2e.XXXXXX)
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+passed=0
+failed=0
+
+start_sim() {  # start_sim <case dir> <sim options...>
+  local dir=$1; shift
+  rm -f "$dir/link"
+  "$bin/quarn-sim" --link "$dir/link" --image-out "$dir/received.bin" "$@" \
+    >"$dir/sim.out" 2>"$dir/sim.err" &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    grep -q '^ready' "$dir/sim.out" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  echo "quarn-sim did not become ready: $(cat "$dir/sim.err")"
+  return 1
+}
+
+stop_sim() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  wait "$sim_pid" 2>/dev/null
+  sim_pid=""
+}
+
+# run_case <name> <image size> <expected exit> <expected report> <sim options...>
+run_case() {
+  local name=$1 size=$2 expected_exit=$3 expected_report=$4; shift 4
+  local dir="$work/$name"
+  mkdir -p "$dir/package"
+  python3 "$src/scripts/make_sample_package.py" "$dir/package" --size "$size" --seed "$size"
+  local ok=1 why=""
+  if start_sim "$dir" "$@"; then
+    local t0 t1
+    t0=$(date +%s%N)
+    "$bin/quarn-update" --port "$dir/link" --package "$dir/package" >"$dir/out" 2>"$dir/err"
+    local code=$?
+    t1=$(date +%s%N)
+    local ms=$(( (t1 - t0) / 1000000 ))
+    stop_sim
+    [ "$code" = "$expected_exit" ] || { ok=0; why="exit $code, expected $expected_exit"; }
+    grep -qF -- "$expected_report" "$dir/out" "$dir/err" || { ok=0; why="$why; no '$expected_report'"; }
+    if [ "$expected_exit" = 0 ] && ! cmp -s "$dir/package/QUARN.bin" "$dir/received.bin"; then
+      ok=0; why="$why; received image differs from QUARN.bin"
+    fi
+    [ "$ms" -lt 15000 ] || { ok=0; why="$why; took $ms ms"; }
+  else
+    ok=0; why="simulator did not start"
+  fi
+  if [ $ok = 1 ]; then
+    passed=$((passed + 1)); echo "ok   $name (${ms} ms)"
+  else
+    failed=$((failed + 1)); echo "FAIL $name: $why"
+    sed 's/^/  out: /' "$dir/out" 2>/dev/null; sed 's/^/  err: /' "$dir/err" 2>/dev/null
+    tail -5 "$dir/sim.err" 2>/dev/null | sed 's/^/  sim: /'
+  fi
+}
+
+run_case empty-image        0       0  "Programming complete." --exit-after-completion
+run_case one-byte           1       0  "Programming complete." --exit-after-completion
+run_case one-block          60      0  "Programming complete." --exit-after-completion
+run_case block-and-a-byte   61      0  "Programming complete." --exit-after-completion
+run_case three-blocks       130     0  "Programming complete." --exit-after-completion --vanish 300
+run_case one-megabyte       1048576 0  "Programming complete." --exit-after-completion
+run_case silent-tester      130     12 "Quarn Updater: Error: Failed to retrieve Device ID." --silent-at device-id
+run_case start-refused      130     15 "Quarn Updater: Error: Please unplug and reconnect the tester and try again." --refuse-start
+run_case unplug-mid-block   6000    18 "Quarn Updater: Error: 2 Failed to program firmware." --unplug-at-block 5
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]

@@ -1,0 +1,88 @@
+#include "platform/posix/sysfs_device_catalog.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+#include "fakes/memory_package_files.hpp"
+#include "fakes/recording_outlets.hpp"
+#include "fakes/scripted_port.hpp"
+#include "link/tester_discovery.hpp"
+
+namespace quarn {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A made-up sysfs: a USB tester on ttyACM1, another USB serial adapter on ttyUSB0, a built-in
+// UART without a USB parent on ttyS0, and a virtual console with no device at all.
+class FakeSysfs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("quarn-sysfs-" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    addUsbTty("ttyACM1", "usb1/1-2", "Zentrika QUARN PD Tester");
+    addUsbTty("ttyUSB0", "usb1/1-3", "FT232R USB UART");
+    fs::create_directories(root_ / "sys/devices/platform/serial8250/tty/ttyS0");
+    fs::create_directories(root_ / "sys/class/tty/ttyS0");
+    fs::create_directory_symlink(root_ / "sys/devices/platform/serial8250",
+                                 root_ / "sys/class/tty/ttyS0/device");
+    fs::create_directories(root_ / "sys/class/tty/tty0");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void addUsbTty(const std::string& node, const std::string& usbDevice,
+                 const std::string& product) {
+    const fs::path device = root_ / "sys/devices" / usbDevice;
+    const fs::path interface = device / (fs::path(usbDevice).filename().string() + ":1.0");
+    fs::create_directories(interface);
+    std::ofstream(device / "idVendor") << "1209\n";
+    std::ofstream(device / "product") << product << "\n";
+    fs::create_directories(root_ / "sys/class/tty" / node);
+    fs::create_directory_symlink(interface, root_ / "sys/class/tty" / node / "device");
+  }
+
+  fs::path root_;
+};
+
+TEST_F(FakeSysfs, ListsHardwareTtysWithTheirUsbProduct) {
+  posix::SysfsDeviceCatalog catalog((root_ / "sys").string(), "/dev");
+  const std::vector<posix::SysfsTty> ttys = catalog.scanTtys();
+  ASSERT_EQ(ttys.size(), 3u);  // the virtual console has no device
+  EXPECT_EQ(ttys[0].node, "ttyACM1");
+  EXPECT_EQ(ttys[0].usbProduct, "Zentrika QUARN PD Tester");
+  EXPECT_EQ(ttys[1].node, "ttyS0");
+  EXPECT_EQ(ttys[1].usbProduct, std::nullopt);
+  EXPECT_EQ(ttys[2].usbProduct, "FT232R USB UART");
+}
+
+TEST_F(FakeSysfs, DiscoveryFindsTheTesterNode) {
+  posix::SysfsDeviceCatalog catalog((root_ / "sys").string(), "/dev");
+  fakes::EventLog log;
+  fakes::RecordingOutlets outlets(log);
+  fakes::FakeClock clock(log);
+  fakes::ScriptedTester tester;
+  fakes::ScriptedPortOpener ports(tester, clock, log);
+  fakes::MemoryPackageFiles files(log);
+  SessionPlatform platform{outlets, catalog, ports, files, clock};
+  UpdateSession session;
+  ASSERT_TRUE(discoverTester(session, platform));
+  EXPECT_EQ(outlets.lines, std::vector<std::string>{"Zentrika QUARN PD Tester found\n"});
+  EXPECT_EQ(toUtf8(session.devicePath), "/dev/ttyACM1");
+}
+
+TEST(GivenPort, IsListedAsTheOneTester) {
+  posix::GivenPortCatalog catalog("/tmp/quarn-sim");
+  auto list = catalog.listPresentPorts();
+  ASSERT_TRUE(list->selectDevice(0));
+  EXPECT_TRUE(list->readInstanceId());
+  EXPECT_EQ(portNameFromFriendlyName(*list->readFriendlyName()), u"/tmp/quarn-sim");
+  EXPECT_NE(list->readBusReportedDescription()->find(testerMatchText), WideText::npos);
+  EXPECT_FALSE(list->selectDevice(1));
+}
+
+}  // namespace
+}  // namespace quarn
