@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
         DiscoveryCase{"LongDescriptionShownWhole",
                       {{u"Zentrika QUARN" + fromUtf8(kLong), u"T (COM7)"}},
                       {"Zentrika QUARN" + kLong + " found\n"}, {}, 1, "\\\\.\\COM7"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(Discovery, FoundLineComesBeforeTheFriendlyNameIsRead) {
   fakes::EventLog log;

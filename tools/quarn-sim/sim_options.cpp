@@ -1,0 +1,257 @@
+#include "sim_options.hpp"
+
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+namespace quarn::sim {
+
+namespace {
+
+// The default ID holds the bytes a badly configured line would swallow or translate (XON, XOFF,
+// CR, LF, the interrupt, end-of-file, suspend and erase characters, NUL, 0xFF), so an updater
+// that reads the tester through a cooked port gets a visibly different ID.
+constexpr std::string_view defaultDeviceId = "11130D0A03041A7F00FF805A";
+
+const char helpText[] =
+    R"(Usage: quarn-sim [OPTIONS]
+
+Plays the tester (application firmware and bootloader) on a pseudo-terminal. Once ready it
+prints "ready <slave path>" on stdout; errors and the exit summary go to stderr.
+
+Port and tester:
+  --link PATH              publish the pty slave as symlink PATH (re-pointed atomically)
+  --device-id HEX          device ID, 24 hex digits, wire order (default 11130D0A03041A7F00FF805A)
+  --image-out FILE         write each received image to FILE before the completion check
+  --vanish MS              on the bootloader request close the pty and open a new one MS ms later
+  --completion HEX         force the completion status byte (00 gives 00 FF, 01 gives 01 FF)
+  --completion-delay MS    send the completion reply MS ms after the last reply (default 30)
+  --exit-after-completion  exit once the completion reply is sent (0 image good, 1 bad)
+  --reply-delay MS         delay every reply by MS ms
+  --pace-baud N            every byte received and sent costs 10 bits at N baud
+  --log FILE               one line per message received or sent
+
+Faults (STEP = bootloader|device-id|signature|start|block|completion; K = block index from 0):
+  --silent-at STEP         never answer that step (repeatable)
+  --no-device-id           same as --silent-at device-id
+  --drop-reply N           swallow the Nth reply overall, 1-based (repeatable)
+  --drop-block-ack K[:C]   swallow the acknowledgement of block K, C times (default 1)
+  --wrong-block K[:C]      acknowledge block K with number K+1, C times (default every time)
+  --refuse-start [WORD]    answer the start request with status WORD (default 1)
+  --reject-signature       answer the app signature with 00 FF
+  --malformed STEP         send a malformed reply (repeatable):
+                             device-id        FD + ID + 00 (wrong end marker)
+                             device-id-start  FE + ID + FF (wrong start marker)
+                             signature        FE 00
+                             start            00 00 (too short: the host waits for 3 bytes)
+                             block            00 + low byte of the number (too short)
+                             completion       FC 00
+  --unplug-at-block K      when block K arrives, close the pty, remove the link and exit 0
+  --help                   show this text
+
+Exit status: 0 on SIGINT/SIGTERM, after an unplug or a good image; 1 when the image checked
+bad with --exit-after-completion; 2 for a usage error; 3 when the pty cannot be set up.
+)";
+
+template <typename Number>
+bool parseNumber(std::string_view text, Number& value, int base = 10) {
+  if (base == 16 && (text.starts_with("0x") || text.starts_with("0X"))) text.remove_prefix(2);
+  if (base == 10 && (text.starts_with("0x") || text.starts_with("0X"))) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  if (text.empty()) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+bool parseHexBytes(std::string_view text, uint8_t* out, size_t count) {
+  if (text.size() != 2 * count) return false;
+  for (size_t i = 0; i < count; ++i) {
+    if (!parseNumber(text.substr(2 * i, 2), out[i], 16)) return false;
+  }
+  return true;
+}
+
+std::optional<Step> parseStep(std::string_view text) {
+  if (text == "bootloader") return Step::bootloader;
+  if (text == "device-id") return Step::deviceId;
+  if (text == "signature") return Step::signature;
+  if (text == "start") return Step::start;
+  if (text == "block") return Step::block;
+  if (text == "completion") return Step::completion;
+  return std::nullopt;
+}
+
+std::optional<Malformed> parseMalformed(std::string_view text) {
+  if (text == "device-id") return Malformed::deviceId;
+  if (text == "device-id-start") return Malformed::deviceIdStart;
+  if (text == "signature") return Malformed::signature;
+  if (text == "start") return Malformed::start;
+  if (text == "block") return Malformed::block;
+  if (text == "completion") return Malformed::completion;
+  return std::nullopt;
+}
+
+std::optional<BlockFault> parseBlockFault(std::string_view text, uint32_t defaultCount) {
+  BlockFault fault{0, defaultCount};
+  const size_t colon = text.find(':');
+  if (!parseNumber(text.substr(0, colon), fault.block)) return std::nullopt;
+  if (colon != std::string_view::npos) {
+    if (!parseNumber(text.substr(colon + 1), fault.count) || fault.count == 0) return std::nullopt;
+  }
+  return fault;
+}
+
+// Walks argv, accepting both "--name value" and "--name=value".
+class ArgumentReader {
+ public:
+  ArgumentReader(int argc, char** argv) : argc_(argc), argv_(argv) {}
+
+  bool next() {
+    if (index_ >= argc_) return false;
+    std::string_view argument = argv_[index_++];
+    inlineValue_.reset();
+    const size_t equals = argument.find('=');
+    if (argument.starts_with("--") && equals != std::string_view::npos) {
+      inlineValue_ = argument.substr(equals + 1);
+      argument = argument.substr(0, equals);
+    }
+    name_ = argument;
+    return true;
+  }
+
+  std::string_view name() const { return name_; }
+  bool hasInlineValue() const { return inlineValue_.has_value(); }
+
+  std::optional<std::string_view> value() {
+    if (inlineValue_) return inlineValue_;
+    if (index_ >= argc_) return std::nullopt;
+    return std::string_view(argv_[index_++]);
+  }
+
+  // The value of an option whose value may be left out: the next word counts only when it is
+  // not itself an option.
+  std::optional<std::string_view> optionalValue() {
+    if (inlineValue_) return inlineValue_;
+    if (index_ >= argc_ || std::strncmp(argv_[index_], "--", 2) == 0) return std::nullopt;
+    return std::string_view(argv_[index_++]);
+  }
+
+ private:
+  int argc_;
+  char** argv_;
+  int index_ = 1;
+  std::string_view name_;
+  std::optional<std::string_view> inlineValue_;
+};
+
+}  // namespace
+
+const char* simHelpText() {
+  return helpText;
+}
+
+ParseOutcome parseSimOptions(int argc, char** argv, SimOptions& options, std::string& errorText) {
+  parseHexBytes(defaultDeviceId, options.deviceId.data(), options.deviceId.size());
+  ArgumentReader reader(argc, argv);
+  auto fail = [&](std::string_view why) {
+    errorText = std::string(reader.name()) + ": " + std::string(why);
+    return ParseOutcome::error;
+  };
+
+  while (reader.next()) {
+    const std::string_view name = reader.name();
+    auto flag = [&](bool& target) {
+      target = true;
+      return !reader.hasInlineValue();
+    };
+    auto milliseconds = [&](uint32_t& target) {
+      const auto text = reader.value();
+      return text && parseNumber(*text, target);
+    };
+
+    if (name == "--help" || name == "-h") return ParseOutcome::help;
+    if (name == "--link" || name == "--image-out" || name == "--log") {
+      const auto text = reader.value();
+      if (!text || text->empty()) return fail("needs a path");
+      std::string& target = name == "--link"        ? options.linkPath
+                            : name == "--image-out" ? options.imageOut
+                                                    : options.logPath;
+      target = std::string(*text);
+    } else if (name == "--device-id") {
+      const auto text = reader.value();
+      if (!text || !parseHexBytes(*text, options.deviceId.data(), options.deviceId.size())) {
+        return fail("needs 24 hex digits");
+      }
+    } else if (name == "--vanish") {
+      uint32_t delay = 0;
+      if (!milliseconds(delay)) return fail("needs milliseconds");
+      options.vanishMs = delay;
+    } else if (name == "--completion") {
+      const auto text = reader.value();
+      uint8_t status = 0;
+      if (!text || text->size() > 4 || !parseNumber(*text, status, 16)) {
+        return fail("needs a hex byte");
+      }
+      options.completionStatus = status;
+    } else if (name == "--completion-delay") {
+      if (!milliseconds(options.completionDelayMs)) return fail("needs milliseconds");
+    } else if (name == "--reply-delay") {
+      if (!milliseconds(options.replyDelayMs)) return fail("needs milliseconds");
+    } else if (name == "--pace-baud") {
+      const auto text = reader.value();
+      if (!text || !parseNumber(*text, options.paceBaud) || options.paceBaud == 0) {
+        return fail("needs a baud rate above 0");
+      }
+    } else if (name == "--exit-after-completion") {
+      if (!flag(options.exitAfterCompletion)) return fail("takes no value");
+    } else if (name == "--reject-signature") {
+      if (!flag(options.rejectSignature)) return fail("takes no value");
+    } else if (name == "--no-device-id") {
+      if (reader.hasInlineValue()) return fail("takes no value");
+      options.silentAt.insert(Step::deviceId);
+    } else if (name == "--silent-at") {
+      const auto text = reader.value();
+      const auto step = text ? parseStep(*text) : std::nullopt;
+      if (!step) return fail("needs bootloader|device-id|signature|start|block|completion");
+      options.silentAt.insert(*step);
+    } else if (name == "--malformed") {
+      const auto text = reader.value();
+      const auto kind = text ? parseMalformed(*text) : std::nullopt;
+      if (!kind) return fail("needs device-id|device-id-start|signature|start|block|completion");
+      options.malformed.insert(*kind);
+    } else if (name == "--drop-reply") {
+      const auto text = reader.value();
+      uint64_t position = 0;
+      if (!text || !parseNumber(*text, position) || position == 0) {
+        return fail("needs a reply position from 1");
+      }
+      options.dropReplies.insert(position);
+    } else if (name == "--drop-block-ack" || name == "--wrong-block") {
+      const bool drop = name == "--drop-block-ack";
+      const auto text = reader.value();
+      const auto fault = text ? parseBlockFault(*text, drop ? 1 : 0) : std::nullopt;
+      if (!fault) return fail("needs K or K:COUNT (COUNT from 1)");
+      (drop ? options.dropBlockAck : options.wrongBlock) = fault;
+    } else if (name == "--refuse-start") {
+      uint16_t word = 1;
+      const auto text = reader.optionalValue();
+      if (text && (!parseNumber(*text, word) || word == 0)) {
+        return fail("needs a non-zero 16-bit status word");
+      }
+      options.refuseStartWord = word;
+    } else if (name == "--unplug-at-block") {
+      uint32_t block = 0;
+      const auto text = reader.value();
+      if (!text || !parseNumber(*text, block)) return fail("needs a block index");
+      options.unplugAtBlock = block;
+    } else {
+      errorText = "unknown option " + std::string(name) + " (see --help)";
+      return ParseOutcome::error;
+    }
+  }
+  return ParseOutcome::run;
+}
+
+}  // namespace quarn::sim

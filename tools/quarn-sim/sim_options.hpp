@@ -1,0 +1,53 @@
+#pragma once
+// Command-line options of the tester simulator: where it publishes its port, what the tester
+// answers, and which faults it injects.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace quarn::sim {
+
+// The steps of the exchange that a fault can target.
+enum class Step { bootloader, deviceId, signature, start, block, completion };
+
+// A malformed reply per step; deviceIdStart breaks the start marker instead of the end marker.
+enum class Malformed { deviceId, deviceIdStart, signature, start, block, completion };
+
+// A fault that applies to one block index a number of times (0 = every time).
+struct BlockFault {
+  uint32_t block = 0;
+  uint32_t count = 0;
+};
+
+struct SimOptions {
+  std::string linkPath;
+  std::string imageOut;
+  std::string logPath;
+  std::array<uint8_t, 12> deviceId{};
+  std::optional<uint32_t> vanishMs;
+  uint32_t completionDelayMs = 30;
+  uint32_t replyDelayMs = 0;
+  uint32_t paceBaud = 0;
+  bool exitAfterCompletion = false;
+
+  std::set<Step> silentAt;
+  std::set<Malformed> malformed;
+  std::set<uint64_t> dropReplies;  // 1-based positions among all replies
+  std::optional<BlockFault> dropBlockAck;
+  std::optional<BlockFault> wrongBlock;
+  std::optional<uint16_t> refuseStartWord;
+  bool rejectSignature = false;
+  std::optional<uint32_t> unplugAtBlock;
+  std::optional<uint8_t> completionStatus;
+};
+
+enum class ParseOutcome { run, help, error };
+
+// Fills options from argv; on error, errorText says why.
+ParseOutcome parseSimOptions(int argc, char** argv, SimOptions& options, std::string& errorText);
+
+const char* simHelpText();
+
+}  // namespace quarn::sim

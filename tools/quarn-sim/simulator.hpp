@@ -1,0 +1,81 @@
+#pragma once
+// The event loop of the tester simulator: it moves bytes between the pty and the tester model,
+// holding them back for line pacing, reply delays and the completion delay, and plays the
+// tester's disappearance on restart and on an unplug.
+#include <signal.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+#include "pseudo_terminal.hpp"
+#include "sim_log.hpp"
+#include "sim_options.hpp"
+#include "tester_model.hpp"
+
+namespace quarn::sim {
+
+enum ExitCode : int { exitOk = 0, exitImageBad = 1, exitUsage = 2, exitSetup = 3 };
+
+class Simulator {
+ public:
+  Simulator(const SimOptions& options, SimLog& log);
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Runs until stopRequested is set (by a signal delivered while waiting under waitMask), or
+  // the tester exits by itself; gives the exit code.
+  int run(const sigset_t& waitMask, const volatile sig_atomic_t& stopRequested);
+
+  void printSummary() const;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  using TimePoint = Clock::time_point;
+
+  struct Timed {
+    TimePoint at;
+    Bytes bytes;
+    std::string note;
+  };
+
+  bool openPort();
+  void closePort();
+  bool readPort(TimePoint now);
+  void deliverInbound(TimePoint now);
+  void frameMessages(TimePoint now);
+  void handleMessage(const Bytes& message, TimePoint now);
+  TimePoint enqueueReply(Bytes bytes, TimePoint due, const char* what);
+  void flushOutbound(TimePoint now);
+  void writeImage();
+  void checkExit(TimePoint now);
+  std::optional<TimePoint> nextDeadline() const;
+  Clock::duration lineTime(size_t byteCount) const;
+
+  const SimOptions& options_;
+  SimLog& log_;
+  TesterModel model_;
+  PseudoTerminal port_;
+  std::string publishedTarget_;
+  bool readyAnnounced_ = false;
+
+  std::deque<Timed> inbound_;   // read from the pty, not yet arrived on the paced line
+  std::deque<Timed> outbound_;  // replies waiting for their time
+  Bytes received_;              // arrived bytes not yet cut into messages
+  TimePoint lastArrival_{};
+  TimePoint rxLineFree_{};
+  TimePoint txLineFree_{};
+  uint64_t replyCount_ = 0;
+  std::optional<TimePoint> reopenAt_;
+
+  bool exitWhenSent_ = false;
+  TimePoint lingerFrom_{};
+  std::optional<TimePoint> lingerUntil_;
+  bool finished_ = false;
+  int exitCode_ = exitOk;
+};
+
+}  // namespace quarn::sim
