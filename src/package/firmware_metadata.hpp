@@ -18,6 +18,8 @@ struct FirmwareMetadata {
   int32_t g0Size = 0;
   uint32_t g0Crc = 0;
   float g0Version = 0.0f;
+
+  bool operator==(const FirmwareMetadata&) const = default;
 };
 
 struct MetadataTreeDeleter {

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "bootloader/wire_protocol.hpp"
 #include "package/firmware_metadata.hpp"
 #include "package/package_buffers.hpp"
 #include "package/package_files.hpp"
@@ -11,6 +12,11 @@ namespace quarn {
 
 inline constexpr WideView firmwareFileName = u"QUARN.bin";
 inline constexpr WideView metadataFileName = u"metadata.json";
+
+// A data block carries at most 60 image bytes and its acknowledgement only the low 16 bits of the
+// block counter, so a block past the 65,536th can never be acknowledged. A larger image is refused
+// as a size mismatch before anything is sent, instead of leaving the tester half-programmed.
+inline constexpr uint32_t maxImageLength = 65536u * maxBlockData;
 
 enum class PackageCheck { packageOk, sizeMismatch, crc32Mismatch, versionMismatch };
 
@@ -23,8 +29,10 @@ struct WholeFileRead {
   uint32_t size = 0;
   uint32_t bytesRead = 0;
 };
+// Opens the file, allocates exactly its size into slot, reads it with one read and closes it.
 WholeFileRead readWholeFile(PackageFileSystem& files, WideView path, PackageBuffer& slot);
 
+// Size (as 32-bit patterns, and within maxImageLength), then CRC-32, then the two versions.
 PackageCheck checkPackage(uint32_t imageLength, uint32_t imageCrc,
                           const FirmwareMetadata& metadata);
 
