@@ -17,7 +17,14 @@ if(QUARN_APP_SOURCES)
   add_executable(QuarnUpdater WIN32 ${QUARN_APP_SOURCES} resources/QuarnUpdater.rc)
   target_link_libraries(QuarnUpdater PRIVATE quarn_win32 user32 gdi32)
   target_link_options(QuarnUpdater PRIVATE -municode)
+  target_include_directories(QuarnUpdater PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(QuarnUpdater PRIVATE ${QUARN_WARNINGS})
+  # windres reports no dependencies: name the files the resource script pulls in, and read the
+  # linked resources back so that a template or image that drifts fails the build.
+  set_source_files_properties(resources/QuarnUpdater.rc PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_SOURCE_DIR}/resources/resource_ids.h;${CMAKE_SOURCE_DIR}/resources/QuarnUpdater.ico;${CMAKE_SOURCE_DIR}/resources/logo.bmp;${CMAKE_SOURCE_DIR}/resources/QuarnUpdater.manifest")
+  add_custom_command(TARGET QuarnUpdater POST_BUILD
+    COMMAND python3 ${CMAKE_SOURCE_DIR}/resources/check_resources.py $<TARGET_FILE:QuarnUpdater>)
 endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)

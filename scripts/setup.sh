@@ -8,7 +8,7 @@ sudo_cmd=""
 [ "$(id -u)" = 0 ] || sudo_cmd="sudo"
 
 packages=(cmake ninja-build g++ googletest libgtest-dev mingw-w64 wine wine64 xvfb
-          xauth imagemagick dpkg-dev python3 clang-format)
+          xauth imagemagick fonts-wine dpkg-dev python3 clang-format)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -37,6 +37,12 @@ inline constexpr WideView startFailed = u"Failed to program firmware.";
 inline constexpr WideView blockWrongNumber = u"1 Failed to program firmware.";
 inline constexpr WideView blockNoReply = u"2 Failed to program firmware.";
 
+// Shown by the Windows program when it cannot even put up its window: there is no status log.
+inline constexpr WideView windowClassFailed =
+    u"Quarn Updater cannot start: its window class could not be registered.";
+inline constexpr WideView mainWindowFailed =
+    u"Quarn Updater cannot start: its main window could not be created.";
+
 // Caption of every error box.
 inline constexpr WideView errorBoxCaption = u"Quarn Updater: Error";
 

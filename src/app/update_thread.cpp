@@ -1,0 +1,38 @@
+#include "app/update_thread.hpp"
+
+#include <process.h>
+
+#include "app/window_outlets.hpp"
+#include "platform/win32/comm_port.hpp"
+#include "platform/win32/setupapi_device_catalog.hpp"
+#include "platform/win32/win32_clock.hpp"
+#include "platform/win32/win32_package_files.hpp"
+#include "session/update_worker.hpp"
+
+namespace quarn::win32 {
+namespace {
+
+unsigned __stdcall updateThreadMain(void* argument) {
+  // The reply waits poll in millisecond steps; the default 15.6 ms tick would stretch every one.
+  const TimerResolutionScope timerResolution;
+  WindowOutlets outlets(static_cast<HWND>(argument));
+  SetupApiDeviceCatalog devices;
+  CommPortOpener ports;
+  Win32PackageFiles files;
+  Win32Clock clock;
+  SessionPlatform platform{outlets, devices, ports, files, clock};
+  updateWorker(platform);
+  return 0;
+}
+
+}  // namespace
+
+bool startUpdateThread(HWND window) {
+  const uintptr_t thread = _beginthreadex(nullptr, 0, updateThreadMain, window, 0, nullptr);
+  if (thread == 0) return false;
+  // Nobody waits for the worker: it ends on its own, or with the process.
+  CloseHandle(reinterpret_cast<HANDLE>(thread));
+  return true;
+}
+
+}  // namespace quarn::win32

@@ -1,0 +1,23 @@
+#pragma once
+// The main window as the session's outlets: the status log (control 1005), the error box owned
+// by the window, and the PROGRAM button. Safe to use from the worker thread: each call is a
+// message that the window's own thread serves while the caller waits.
+#include <windows.h>
+
+#include "session/status_outlets.hpp"
+
+namespace quarn::win32 {
+
+class WindowOutlets : public StatusOutlets {
+ public:
+  explicit WindowOutlets(HWND window) : window_(window) {}
+
+  void appendStatusLine(WideView text) override;
+  void showErrorBox(WideView text) override;
+  void setProgramEnabled(bool enabled) override;
+
+ private:
+  HWND window_;
+};
+
+}  // namespace quarn::win32
