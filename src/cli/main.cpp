@@ -45,7 +45,8 @@ std::optional<Options> parseOptions(int argc, char** argv, int& exitCode) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
     std::optional<std::string> inlineValue;
-    if (const size_t equals = name.find('='); name.rfind("--", 0) == 0 && equals != std::string::npos) {
+    if (const size_t equals = name.find('=');
+        name.rfind("--", 0) == 0 && equals != std::string::npos) {
       inlineValue = name.substr(equals + 1);
       name.resize(equals);
     }

@@ -24,13 +24,17 @@ WideText formatLine(WideView format, std::initializer_list<WideView> arguments) 
   return line;
 }
 
-void addStatusLine(StatusOutlets& outlets, WideView text) { outlets.appendStatusLine(text); }
+void addStatusLine(StatusOutlets& outlets, WideView text) {
+  outlets.appendStatusLine(text);
+}
 
 void addStatusLineF(StatusOutlets& outlets, WideView format,
                     std::initializer_list<WideView> arguments) {
   addStatusLine(outlets, formatLine(format, arguments));
 }
 
-void showErrorBox(StatusOutlets& outlets, WideView text) { outlets.showErrorBox(text); }
+void showErrorBox(StatusOutlets& outlets, WideView text) {
+  outlets.showErrorBox(text);
+}
 
 }  // namespace quarn

@@ -88,8 +88,8 @@ WideText fromUtf8(std::string_view text) {
       if ((next & 0xC0) != 0x80) ok = false;
       cp = (cp << 6) | (next & 0x3Fu);
     }
-    const bool overlong = (extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) ||
-                          (extra == 3 && cp < 0x10000);
+    const bool overlong =
+        (extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000);
     if (!ok || overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
       appendUtf16(out, kReplacement);
       ++i;

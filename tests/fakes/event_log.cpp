@@ -5,7 +5,9 @@
 
 namespace quarn::fakes {
 
-bool EventLog::contains(const std::string& event) const { return indexOf(event) >= 0; }
+bool EventLog::contains(const std::string& event) const {
+  return indexOf(event) >= 0;
+}
 
 long EventLog::indexOf(const std::string& event) const {
   const auto it = std::find(events.begin(), events.end(), event);

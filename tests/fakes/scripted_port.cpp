@@ -14,7 +14,9 @@ ScriptedPort::~ScriptedPort() {
   log_.add("close");
 }
 
-bool ScriptedPort::readPortState() { return !tester_.failStateRead; }
+bool ScriptedPort::readPortState() {
+  return !tester_.failStateRead;
+}
 
 bool ScriptedPort::applyLineSettings(const LineSettings& settings) {
   if (tester_.failStateApply) return false;
@@ -22,7 +24,9 @@ bool ScriptedPort::applyLineSettings(const LineSettings& settings) {
   return true;
 }
 
-bool ScriptedPort::applyNonBlockingTimeouts() { return !tester_.failTimeouts; }
+bool ScriptedPort::applyNonBlockingTimeouts() {
+  return !tester_.failTimeouts;
+}
 
 void ScriptedPort::write(std::span<const uint8_t> bytes) {
   tester_.writes.emplace_back(bytes.begin(), bytes.end());

@@ -16,7 +16,9 @@ struct Reply {
   std::vector<uint8_t> now;
   std::vector<uint8_t> afterRead;
 };
-inline Reply silence() { return {}; }
+inline Reply silence() {
+  return {};
+}
 
 // State shared by every opening of the port: the tester outlives a close and reopen.
 struct ScriptedTester {

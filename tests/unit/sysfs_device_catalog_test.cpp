@@ -1,15 +1,12 @@
 #include "platform/posix/sysfs_device_catalog.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include <unistd.h>
-
-#include "fakes/memory_package_files.hpp"
-#include "fakes/recording_outlets.hpp"
-#include "fakes/scripted_port.hpp"
+#include "fakes/fake_platform.hpp"
 #include "link/tester_discovery.hpp"
 
 namespace quarn {
@@ -61,16 +58,11 @@ TEST_F(FakeSysfs, ListsHardwareTtysWithTheirUsbProduct) {
 
 TEST_F(FakeSysfs, DiscoveryFindsTheTesterNode) {
   posix::SysfsDeviceCatalog catalog((root_ / "sys").string(), "/dev");
-  fakes::EventLog log;
-  fakes::RecordingOutlets outlets(log);
-  fakes::FakeClock clock(log);
-  fakes::ScriptedTester tester;
-  fakes::ScriptedPortOpener ports(tester, clock, log);
-  fakes::MemoryPackageFiles files(log);
-  SessionPlatform platform{outlets, catalog, ports, files, clock};
+  fakes::FakePlatform fake;
+  SessionPlatform platform = fake.with(catalog);
   UpdateSession session;
   ASSERT_TRUE(discoverTester(session, platform));
-  EXPECT_EQ(outlets.lines, std::vector<std::string>{"Zentrika QUARN PD Tester found\n"});
+  EXPECT_EQ(fake.outlets.lines, std::vector<std::string>{"Zentrika QUARN PD Tester found\n"});
   EXPECT_EQ(toUtf8(session.devicePath), "/dev/ttyACM1");
 }
 

@@ -1,9 +1,8 @@
 // The tty adapter against a real pseudo-terminal, as the updater meets a USB serial device.
 #include "platform/posix/termios_port.hpp"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fakes/fake_devices.hpp"
-#include "fakes/memory_package_files.hpp"
-#include "fakes/recording_outlets.hpp"
-#include "fakes/scripted_port.hpp"
+#include "fakes/fake_platform.hpp"
 
 namespace quarn {
 namespace {
@@ -41,25 +38,18 @@ class Discovery : public ::testing::TestWithParam<DiscoveryCase> {};
 
 TEST_P(Discovery, CountsTestersAndKeepsTheLastPath) {
   const DiscoveryCase& c = GetParam();
-  fakes::EventLog log;
-  fakes::RecordingOutlets outlets(log);
-  fakes::FakeDeviceCatalog catalog(log);
-  catalog.devices = c.devices;
-  fakes::FakeClock clock(log);
-  fakes::ScriptedTester tester;
-  fakes::ScriptedPortOpener ports(tester, clock, log);
-  fakes::MemoryPackageFiles files(log);
-  SessionPlatform platform{outlets, catalog, ports, files, clock};
+  fakes::FakePlatform fake;
+  fake.devices.devices = c.devices;
   UpdateSession session;
 
-  const bool found = discoverTester(session, platform);
+  const bool found = discoverTester(session, fake.platform);
 
   EXPECT_EQ(found, c.matchCount == 1);
-  EXPECT_EQ(outlets.lines, c.lines);
-  EXPECT_EQ(outlets.boxes, c.boxes);
+  EXPECT_EQ(fake.outlets.lines, c.lines);
+  EXPECT_EQ(fake.outlets.boxes, c.boxes);
   EXPECT_EQ(session.matchCount, c.matchCount);
   EXPECT_EQ(toUtf8(session.devicePath), c.devicePath);
-  EXPECT_EQ(tester.opens, 0);
+  EXPECT_EQ(fake.tester.opens, 0);
   EXPECT_NE(session.deviceList, nullptr);  // held until the session's common end
 }
 
@@ -68,53 +58,80 @@ const std::string kLong(255, 'x');
 INSTANTIATE_TEST_SUITE_P(
     Cases, Discovery,
     ::testing::Values(
-        DiscoveryCase{"OneTester", {{u"Zentrika QUARN", u"Tester (COM7)"}},
-                      {"Zentrika QUARN found\n"}, {}, 1, "\\\\.\\COM7"},
+        DiscoveryCase{"OneTester",
+                      {{u"Zentrika QUARN", u"Tester (COM7)"}},
+                      {"Zentrika QUARN found\n"},
+                      {},
+                      1,
+                      "\\\\.\\COM7"},
         DiscoveryCase{"NoDevices", {}, {}, {kNoTester}, 0, ""},
         DiscoveryCase{"NoParenthesesAlone",
                       {{u"Zentrika QUARN", u"Tester"}},
-                      {"Zentrika QUARN found\n"}, {kNoTester}, 0, ""},
-        DiscoveryCase{"NestedParentheses", {{u"Zentrika QUARN", u"A (B (COM3))"}},
-                      {"Zentrika QUARN found\n"}, {}, 1, "\\\\.\\B (COM3"},
-        DiscoveryCase{"EmptyParenthesesCounted", {{u"Zentrika QUARN", u"Tester ()"}},
-                      {"Zentrika QUARN found\n"}, {}, 1, "\\\\.\\"},
+                      {"Zentrika QUARN found\n"},
+                      {kNoTester},
+                      0,
+                      ""},
+        DiscoveryCase{"NestedParentheses",
+                      {{u"Zentrika QUARN", u"A (B (COM3))"}},
+                      {"Zentrika QUARN found\n"},
+                      {},
+                      1,
+                      "\\\\.\\B (COM3"},
+        DiscoveryCase{"EmptyParenthesesCounted",
+                      {{u"Zentrika QUARN", u"Tester ()"}},
+                      {"Zentrika QUARN found\n"},
+                      {},
+                      1,
+                      "\\\\.\\"},
         DiscoveryCase{"TwoTesters",
                       {{u"Zentrika QUARN", u"One (COM7)"}, {u"Zentrika QUARN", u"Two (COM8)"}},
-                      {"Zentrika QUARN found\n", "Zentrika QUARN found\n"}, {kTooMany}, 2,
+                      {"Zentrika QUARN found\n", "Zentrika QUARN found\n"},
+                      {kTooMany},
+                      2,
                       "\\\\.\\COM8"},
         DiscoveryCase{"TesterPlusMatchWithoutPort",
                       {{u"Zentrika QUARN", u"One (COM7)"}, {u"Zentrika QUARN", u"Two"}},
-                      {"Zentrika QUARN found\n", "Zentrika QUARN found\n"}, {}, 1, "\\\\.\\COM7"},
-        DiscoveryCase{"LowerCaseDoesNotMatch", {{u"zentrika quarn", u"T (COM7)"}}, {},
-                      {kNoTester}, 0, ""},
+                      {"Zentrika QUARN found\n", "Zentrika QUARN found\n"},
+                      {},
+                      1,
+                      "\\\\.\\COM7"},
+        DiscoveryCase{
+            "LowerCaseDoesNotMatch", {{u"zentrika quarn", u"T (COM7)"}}, {}, {kNoTester}, 0, ""},
         DiscoveryCase{"MatchAnywhereWholeDescriptionShown",
                       {{u"USB Zentrika QUARN PD tester", u"T (COM9)"}},
-                      {"USB Zentrika QUARN PD tester found\n"}, {}, 1, "\\\\.\\COM9"},
+                      {"USB Zentrika QUARN PD tester found\n"},
+                      {},
+                      1,
+                      "\\\\.\\COM9"},
         DiscoveryCase{"InstanceIdFailureSkips",
-                      {{u"Zentrika QUARN", u"T (COM7)", false}}, {}, {kNoTester}, 0, ""},
-        DiscoveryCase{"DescriptionUnreadableSkips", {{std::nullopt, u"T (COM7)"}}, {},
-                      {kNoTester}, 0, ""},
+                      {{u"Zentrika QUARN", u"T (COM7)", false}},
+                      {},
+                      {kNoTester},
+                      0,
+                      ""},
+        DiscoveryCase{
+            "DescriptionUnreadableSkips", {{std::nullopt, u"T (COM7)"}}, {}, {kNoTester}, 0, ""},
         DiscoveryCase{"FriendlyNameUnreadableStillReported",
-                      {{u"Zentrika QUARN", std::nullopt}}, {"Zentrika QUARN found\n"},
-                      {kNoTester}, 0, ""},
+                      {{u"Zentrika QUARN", std::nullopt}},
+                      {"Zentrika QUARN found\n"},
+                      {kNoTester},
+                      0,
+                      ""},
         DiscoveryCase{"LongDescriptionShownWhole",
                       {{u"Zentrika QUARN" + fromUtf8(kLong), u"T (COM7)"}},
-                      {"Zentrika QUARN" + kLong + " found\n"}, {}, 1, "\\\\.\\COM7"}),
+                      {"Zentrika QUARN" + kLong + " found\n"},
+                      {},
+                      1,
+                      "\\\\.\\COM7"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(Discovery, FoundLineComesBeforeTheFriendlyNameIsRead) {
-  fakes::EventLog log;
-  fakes::RecordingOutlets outlets(log);
-  fakes::FakeDeviceCatalog catalog(log);
-  catalog.devices = {{u"Zentrika QUARN", u"T (COM7)"}};
-  fakes::FakeClock clock(log);
-  fakes::ScriptedTester tester;
-  fakes::ScriptedPortOpener ports(tester, clock, log);
-  fakes::MemoryPackageFiles files(log);
-  SessionPlatform platform{outlets, catalog, ports, files, clock};
+  fakes::FakePlatform fake;
+  fake.devices.devices = {{u"Zentrika QUARN", u"T (COM7)"}};
   UpdateSession session;
-  discoverTester(session, platform);
-  EXPECT_LT(log.indexOf("line:Zentrika QUARN found\n"), log.indexOf("friendly-name-read"));
+  discoverTester(session, fake.platform);
+  EXPECT_LT(fake.log.indexOf("line:Zentrika QUARN found\n"),
+            fake.log.indexOf("friendly-name-read"));
 }
 
 }  // namespace

@@ -5,10 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "fakes/fake_devices.hpp"
-#include "fakes/memory_package_files.hpp"
-#include "fakes/recording_outlets.hpp"
-#include "fakes/scripted_port.hpp"
+#include "fakes/fake_platform.hpp"
 #include "package/crc32.hpp"
 #include "package/package_buffers.hpp"
 #include "session/update_worker.hpp"
@@ -18,16 +15,7 @@ namespace {
 
 using fakes::Reply;
 
-struct World {
-  fakes::EventLog log;
-  fakes::RecordingOutlets outlets{log};
-  fakes::FakeDeviceCatalog devices{log};
-  fakes::FakeClock clock{log};
-  fakes::ScriptedTester tester;
-  fakes::ScriptedPortOpener ports{tester, clock, log};
-  fakes::MemoryPackageFiles files{log};
-  SessionPlatform platform{outlets, devices, ports, files, clock};
-
+struct World : fakes::FakePlatform {
   std::vector<uint8_t> image;
 
   // One tester on COM7 and a good 130-byte package whose versions agree.
@@ -89,70 +77,111 @@ std::vector<ExitRow> exitRows() {
   return {
       {"NoDeviceList", [](World& w) { w.devices.listAvailable = false; }, {}, 0},
       {"NoTester",
-       [](World& w) { w.devices.devices = {{u"Some other port", u"Other (COM3)"}}; },
+       [](World& w) {
+         w.devices.devices = {{u"Some other port", u"Other (COM3)"}};
+       },
        {"box:No Zentrika Quarn device detected.\nYou may need to plug in (or install) USB "
         "devices.\n"},
        0},
       {"TwoTesters",
-       [](World& w) { w.devices.devices.push_back({u"Zentrika QUARN", u"Second (COM8)"}); },
+       [](World& w) {
+         w.devices.devices.push_back({u"Zentrika QUARN", u"Second (COM8)"});
+       },
        {kFound, kFound,
         "box:This application only supports 1 connected Quarn device.\nYou need to remove USB "
         "devices.\n"},
        0},
-      {"PortNotOpened", [](World& w) { w.tester.openResults = {false}; }, {kFound, kOpenFailed},
-       0},
-      {"FirmwareFileMissing", [](World& w) { w.files.files.erase(u"C:\\Quarn\\QUARN.bin"); },
-       {kFound, "box:Failed to find firmware file."}, 1},
-      {"MetadataFileMissing", [](World& w) { w.files.files.erase(u"C:\\Quarn\\metadata.json"); },
-       {kFound, "box:Failed to find metadata file."}, 1},
-      {"MetadataNotJson", [](World& w) { w.setMetadata("not json"); },
-       {kFound, "box:Failed to extract metadata file."}, 1},
+      {"PortNotOpened", [](World& w) { w.tester.openResults = {false}; }, {kFound, kOpenFailed}, 0},
+      {"FirmwareFileMissing",
+       [](World& w) { w.files.files.erase(u"C:\\Quarn\\QUARN.bin"); },
+       {kFound, "box:Failed to find firmware file."},
+       1},
+      {"MetadataFileMissing",
+       [](World& w) { w.files.files.erase(u"C:\\Quarn\\metadata.json"); },
+       {kFound, "box:Failed to find metadata file."},
+       1},
+      {"MetadataNotJson",
+       [](World& w) { w.setMetadata("not json"); },
+       {kFound, "box:Failed to extract metadata file."},
+       1},
       {"SizeMismatch",
        [](World& w) { w.setMetadata(World::metadataFor(131, World::crcOf(w.image))); },
-       {kFound, "box:Failed to validate firmware (fw_size mismatch)"}, 1},
+       {kFound, "box:Failed to validate firmware (fw_size mismatch)"},
+       1},
       {"CrcMismatch",
        [](World& w) { w.setMetadata(World::metadataFor(130, World::crcOf(w.image) ^ 1)); },
-       {kFound, "box:Failed to validate firmware (crc32 mismatch)"}, 1},
+       {kFound, "box:Failed to validate firmware (crc32 mismatch)"},
+       1},
       {"VersionMismatch",
        [](World& w) { w.setMetadata(World::metadataFor(130, World::crcOf(w.image), "1.6")); },
-       {kFound, "box:Failed to validate firmware (version mismatch)"}, 1},
-      {"ReopenFails", [](World& w) { w.tester.openResults = {true, false}; },
-       {kFound, kBurning, kOpenFailed}, 1},
-      {"NoDeviceId", [](World& w) { w.scriptUpTo(1); },
-       {kFound, kBurning, "box:Failed to retrieve Device ID."}, 2},
+       {kFound, "box:Failed to validate firmware (version mismatch)"},
+       1},
+      {"ReopenFails",
+       [](World& w) {
+         w.tester.openResults = {true, false};
+       },
+       {kFound, kBurning, kOpenFailed},
+       1},
+      {"NoDeviceId",
+       [](World& w) { w.scriptUpTo(1); },
+       {kFound, kBurning, "box:Failed to retrieve Device ID."},
+       2},
       {"SignatureRejected",
        [](World& w) {
          w.scriptUpTo(3);
          w.tester.replies[2] = {{0x00, 0xFF}, {}};
        },
-       {kFound, kBurning, "box:App Signiture Mismatch."}, 2},
-      {"NoSignatureVerdict", [](World& w) { w.scriptUpTo(2); },
-       {kFound, kBurning, "box:App Signiture Failed."}, 2},
+       {kFound, kBurning, "box:App Signiture Mismatch."},
+       2},
+      {"NoSignatureVerdict",
+       [](World& w) { w.scriptUpTo(2); },
+       {kFound, kBurning, "box:App Signiture Failed."},
+       2},
       {"StartRefused",
        [](World& w) {
          w.scriptUpTo(4);
          w.tester.replies[3] = {{0x00, 0x01, 0x00}, {}};
        },
-       {kFound, kBurning, "box:Please unplug and reconnect the tester and try again."}, 2},
-      {"NoStartReply", [](World& w) { w.scriptUpTo(3); },
-       {kFound, kBurning, "box:Failed to program firmware."}, 2},
+       {kFound, kBurning, "box:Please unplug and reconnect the tester and try again."},
+       2},
+      {"NoStartReply",
+       [](World& w) { w.scriptUpTo(3); },
+       {kFound, kBurning, "box:Failed to program firmware."},
+       2},
       {"BlockWrongNumber",
        [](World& w) {
          w.scriptUpTo(4);
          for (int i = 0; i < 4; ++i) w.tester.replies.push_back({{0x00, 0x01, 0x00}, {}});
        },
-       {kFound, kBurning, "box:1 Failed to program firmware."}, 2},
-      {"BlockNoReply", [](World& w) { w.scriptUpTo(5); },
-       {kFound, kBurning, "box:2 Failed to program firmware."}, 2},
-      {"Complete", [](World& w) { w.scriptTester(); },
-       {kFound, kBurning, "line:Programming complete.\n"}, 2},
-      {"G0UpdateFailed", [](World& w) { w.scriptTester({0x00, 0xFF}); },
-       {kFound, kBurning, "line:G0 FW update failed.\n"}, 2},
-      {"ImageCrcFailed", [](World& w) { w.scriptTester({0x01, 0xFF}); },
-       {kFound, kBurning, "line:FW crc32 check failed.\n"}, 2},
+       {kFound, kBurning, "box:1 Failed to program firmware."},
+       2},
+      {"BlockNoReply",
+       [](World& w) { w.scriptUpTo(5); },
+       {kFound, kBurning, "box:2 Failed to program firmware."},
+       2},
+      {"Complete",
+       [](World& w) { w.scriptTester(); },
+       {kFound, kBurning, "line:Programming complete.\n"},
+       2},
+      {"G0UpdateFailed",
+       [](World& w) {
+         w.scriptTester({0x00, 0xFF});
+       },
+       {kFound, kBurning, "line:G0 FW update failed.\n"},
+       2},
+      {"ImageCrcFailed",
+       [](World& w) {
+         w.scriptTester({0x01, 0xFF});
+       },
+       {kFound, kBurning, "line:FW crc32 check failed.\n"},
+       2},
       {"NoCompletionReply", [](World& w) { w.scriptTester({}); }, {kFound, kBurning}, 2},
-      {"MalformedCompletionReply", [](World& w) { w.scriptTester({0xFC, 0x00}); },
-       {kFound, kBurning}, 2},
+      {"MalformedCompletionReply",
+       [](World& w) {
+         w.scriptTester({0xFC, 0x00});
+       },
+       {kFound, kBurning},
+       2},
   };
 }
 

@@ -89,7 +89,8 @@ std::unique_ptr<DeviceList> SysfsDeviceCatalog::listPresentPorts() {
   std::vector<ListedDevices::Entry> entries;
   for (const SysfsTty& tty : scanTtys()) {
     ListedDevices::Entry entry{tty.resolved, tty.usbProduct, {}};
-    if (tty.usbProduct) entry.friendlyName = *tty.usbProduct + " (" + devRoot_ + "/" + tty.node + ")";
+    if (tty.usbProduct)
+      entry.friendlyName = *tty.usbProduct + " (" + devRoot_ + "/" + tty.node + ")";
     entries.push_back(std::move(entry));
   }
   return std::make_unique<ListedDevices>(std::move(entries));
@@ -97,8 +98,8 @@ std::unique_ptr<DeviceList> SysfsDeviceCatalog::listPresentPorts() {
 
 std::unique_ptr<DeviceList> GivenPortCatalog::listPresentPorts() {
   const std::string description = "Zentrika QUARN on " + path_;
-  return std::make_unique<ListedDevices>(std::vector<ListedDevices::Entry>{
-      {true, description, description + " (" + path_ + ")"}});
+  return std::make_unique<ListedDevices>(
+      std::vector<ListedDevices::Entry>{{true, description, description + " (" + path_ + ")"}});
 }
 
 }  // namespace quarn::posix

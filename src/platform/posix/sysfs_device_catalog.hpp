@@ -10,9 +10,9 @@
 namespace quarn::posix {
 
 struct SysfsTty {
-  std::string node;                        // e.g. "ttyACM0"
-  bool resolved = false;                   // its device link could be followed
-  std::optional<std::string> usbProduct;   // the USB device's product string, if USB
+  std::string node;                       // e.g. "ttyACM0"
+  bool resolved = false;                  // its device link could be followed
+  std::optional<std::string> usbProduct;  // the USB device's product string, if USB
 };
 
 class SysfsDeviceCatalog : public DeviceCatalog {

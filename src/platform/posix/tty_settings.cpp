@@ -10,9 +10,13 @@ struct TtyState {
 };
 
 TtyStateHolder::TtyStateHolder() : state(new TtyState) {}
-TtyStateHolder::~TtyStateHolder() { delete state; }
+TtyStateHolder::~TtyStateHolder() {
+  delete state;
+}
 
-bool readTtyState(int fd, TtyState& state) { return ioctl(fd, TCGETS2, &state.settings) == 0; }
+bool readTtyState(int fd, TtyState& state) {
+  return ioctl(fd, TCGETS2, &state.settings) == 0;
+}
 
 bool applyRawLine(int fd, TtyState& state, uint32_t baudRate, uint8_t dataBits, bool parity,
                   uint8_t stopBits) {
