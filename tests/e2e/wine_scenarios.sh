@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The Windows program under Wine: builds the windows preset (or uses $QUARN_WINDOWS_BUILD) and
+# runs the scenario table of tests/wine/run_scenarios.sh against this build's quarn-sim.
+# Usage: wine_scenarios.sh <directory of the native binaries> <source directory>
+# Exits 77 (skipped) only when Wine is not installed.
+set -euo pipefail
+native_build=$1
+source_dir=$2
+windows_build=${QUARN_WINDOWS_BUILD:-$source_dir/build/windows}
+
+if ! command -v wine >/dev/null 2>&1; then
+  echo "SKIPPED: wine is not installed, so the Windows program cannot be run here"
+  exit 77
+fi
+
+build_log=$(mktemp /tmp/quarn-windows-build.XXXXXX)
+trap 'rm -f "$build_log"' EXIT
+if [[ ! -f $windows_build/build.ninja ]]; then
+  (cd "$source_dir" && cmake --preset windows -B "$windows_build") >"$build_log" 2>&1 ||
+    { cat "$build_log"; echo "FAIL: configuring the windows preset"; exit 1; }
+fi
+cmake --build "$windows_build" -j2 >"$build_log" 2>&1 ||
+  { cat "$build_log"; echo "FAIL: building the windows preset"; exit 1; }
+
+exec bash "$source_dir/tests/wine/run_scenarios.sh" "$windows_build" "$native_build" "$source_dir"

@@ -1,0 +1,501 @@
+#!/usr/bin/env bash
+# Runs QuarnUpdater.exe under Wine and Xvfb against the tester simulator, one scenario after
+# another, and compares what the user sees (status-log lines and error boxes) with the table below.
+#
+# Usage: run_scenarios.sh <windows build dir> <native build dir> <source dir>
+#   The windows build dir holds QuarnUpdater.exe and tests/wine/*.exe, the native one quarn-sim.
+#   QUARN_WINE_ARTIFACTS=<dir> keeps the logs of failed scenarios there (default: a directory
+#   wine-artifacts in the windows build dir).
+#   QUARN_WINE_ONLY=<regex> runs only the scenarios whose names match (the adapter check is named
+#   "adapters").
+#
+# One Wine prefix serves the whole run: the fixture registers the stand-in testers of each device
+# set and clears them again, so only the sets, not the scenarios, cost a registry change.
+set -euo pipefail
+
+windows_build=$(cd "$1" && pwd)
+native_build=$(cd "$2" && pwd)
+source_dir=$(cd "$3" && pwd)
+
+app_exe=$windows_build/QuarnUpdater.exe
+helpers=$windows_build/tests/wine
+sim=$native_build/quarn-sim
+artifacts=${QUARN_WINE_ARTIFACTS:-$windows_build/wine-artifacts}
+[[ -n ${QUARN_WINE_ARTIFACTS:-} ]] || rm -rf "$artifacts"  # only the default one is ours to empty
+python=python3
+[[ -x /usr/bin/python3 ]] && python=/usr/bin/python3
+
+for needed in "$app_exe" "$helpers/quarn-wine-fixture.exe" "$helpers/quarn-wine-driver.exe" \
+  "$helpers/quarn-wine-adapter-check.exe" "$sim"; do
+  [[ -f $needed ]] || { echo "missing: $needed (build the windows and native presets)" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/quarn-wine.XXXXXX)
+export WINEPREFIX=$work/prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb_pid=
+sim_pid=
+app_pid=
+failures=()
+passed=0
+run_start=$SECONDS
+
+cleanup() {
+  [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
+  [[ -n $sim_pid ]] && kill -TERM "$sim_pid" 2>/dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# Wine's processes keep inherited pipes open, so everything Wine prints goes to files.
+# Every Wine program gets a time bound: a fault that blocks must fail the run, not hang it.
+winrun() {  # winrun <seconds> <program> <arguments...>
+  local seconds=$1
+  shift
+  timeout -k 5 "$seconds" wine "$@" </dev/null
+}
+windows_path() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
+make_package() { "$python" "$source_dir/scripts/make_sample_package.py" "$@" >/dev/null; }
+
+wait_for() {  # wait_for <seconds> <command...>: polls every 50 ms until the command succeeds
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.05
+  done
+}
+
+# --- display and prefix -------------------------------------------------------------------------
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_for 20 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(head -n1 "$work/display")
+
+echo "creating the Wine prefix..."
+timeout -k 5 180 wineboot -i >"$work/wineboot.log" 2>&1 </dev/null
+wineserver -w
+wineserver -p >/dev/null 2>&1
+echo "prefix ready after $((SECONDS - run_start)) s"
+
+# The tester's port: \\.\COM7 resolves through this link to the link the simulator keeps pointing
+# at its current pty. COM9 is named by a device but mapped to nothing.
+ln -sfn "$work/tester" "$WINEPREFIX/dosdevices/com7"
+rm -f "$WINEPREFIX/dosdevices/com9"
+
+# --- simulator ----------------------------------------------------------------------------------
+start_sim() {  # start_sim <scenario dir> <simulator options...>
+  local dir=$1
+  shift
+  "$sim" --link "$work/tester" --image-out "$dir/received.bin" --log "$dir/sim.log" "$@" \
+    >"$dir/sim.out" 2>"$dir/sim.err" &
+  sim_pid=$!
+  wait_for 10 grep -q '^ready ' "$dir/sim.out" || { echo "quarn-sim did not start" >&2; return 1; }
+}
+
+stop_sim() {  # leaves the simulator's exit status in sim_status
+  sim_status=0
+  kill -0 "$sim_pid" 2>/dev/null && kill -TERM "$sim_pid" 2>/dev/null
+  wait "$sim_pid" || sim_status=$?
+  sim_pid=
+}
+
+# --- device sets --------------------------------------------------------------------------------
+devices() {  # devices <name> [<description> <friendly name> <instance suffix>]...
+  local name=$1
+  shift
+  echo "device set: $name"
+  if ! winrun 60 "$helpers/quarn-wine-fixture.exe" clear >"$work/fixture.log" 2>&1 ||
+    ! { (($# == 0)) || winrun 60 "$helpers/quarn-wine-fixture.exe" add "$@" >>"$work/fixture.log" 2>&1; }; then
+    echo "the fixture could not register device set $name:" >&2
+    cat "$work/fixture.log" >&2
+    exit 1
+  fi
+}
+
+# --- one scenario -------------------------------------------------------------------------------
+# run_scenario <name> [options] <<'EOF' <expected driver output> EOF
+#   --sim "<options>"      simulator options (default: a well-behaved tester)
+#   --package "<options>"  make_sample_package.py options (default --size 3000)
+#   --readme <text|none>   ReadMe.txt in the current directory, printf %b text (default Version 3.8)
+#   --deep                 put the program and its package in a folder over 300 characters deep
+#   --between "<command>"  run two sessions; the command changes the scene in between
+#   --image                the simulator must have received exactly QUARN.bin
+# The program's own folder also holds a decoy ReadMe.txt (Version 5.5): the banner reads the
+# current directory's, which is never the program's folder here.
+run_scenario() {
+  local name=$1
+  shift
+  local sim_options="" package_options="--size 3000" readme='Version 3.8\r\nQuarn tester firmware\r\n'
+  local deep=0 between="" check_image=0
+  while (($#)); do
+    case $1 in
+      --sim) sim_options=$2; shift 2 ;;
+      --package) package_options=$2; shift 2 ;;
+      --readme) readme=$2; shift 2 ;;
+      --deep) deep=1; shift ;;
+      --between) between=$2; shift 2 ;;
+      --image) check_image=1; shift ;;
+      *) echo "run_scenario $name: unknown option $1" >&2; exit 2 ;;
+    esac
+  done
+  local expected
+  expected=$(cat)
+  [[ $name =~ ${QUARN_WINE_ONLY:-.} ]] || return 0
+  local started=$SECONDS
+  local dir=$work/s/$name
+  local exe_dir=$dir/program cwd=$dir/cwd
+  if ((deep)); then
+    exe_dir=$dir/$(printf 'folder-%02d-of-a-deep-tree/' $(seq 1 12))program
+  fi
+  mkdir -p "$exe_dir" "$cwd"
+  cp "$app_exe" "$exe_dir/"
+  local -a package_args sim_args
+  read -r -a package_args <<<"$package_options"
+  read -r -a sim_args <<<"$sim_options"
+  make_package "$exe_dir" "${package_args[@]}"
+  printf 'Version 5.5\r\n' >"$exe_dir/ReadMe.txt"
+  [[ $readme == none ]] || printf '%b' "$readme" >"$cwd/ReadMe.txt"
+
+  start_sim "$dir" "${sim_args[@]}"
+  (cd "$cwd" && exec wine "$exe_dir/QuarnUpdater.exe" </dev/null >"$dir/app.log" 2>&1) &
+  app_pid=$!
+  local -a driver_args=("$(windows_path "$dir/seen.txt")" --exit --timeout 60)
+  [[ -n $between ]] && driver_args+=(--sessions 2 --handshake "$(windows_path "$dir")")
+  winrun 200 "$helpers/quarn-wine-driver.exe" "${driver_args[@]}" >"$dir/driver.log" 2>&1 &
+  local driver_pid=$!
+  local problems=""
+  if [[ -n $between ]]; then
+    if wait_for 120 test -e "$dir/between-1"; then
+      eval "$between"
+      touch "$dir/go-1"
+    else
+      problems+="the driver never reached the second session; "
+    fi
+  fi
+  wait "$driver_pid" || problems+="driver exit status $?; "
+
+  # Exit was pressed: the program must end by itself, with exit code 0.
+  if wait_for 20 eval '! kill -0 "$app_pid" 2>/dev/null'; then
+    local app_status=0
+    wait "$app_pid" || app_status=$?
+    ((app_status == 0)) || problems+="program exit code $app_status; "
+  else
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+    problems+="program still running after Exit; "
+  fi
+  app_pid=
+  stop_sim
+  if ((check_image)) && ! cmp -s "$exe_dir/QUARN.bin" "$dir/received.bin"; then
+    problems+="the tester did not receive QUARN.bin; "
+  fi
+
+  if ! diff -u <(printf '%s\n' "$expected") "$dir/seen.txt" >"$dir/diff.txt" 2>&1; then
+    problems+="what the user saw differs; "
+  fi
+  if [[ -z $problems ]]; then
+    printf 'ok    %-28s %3d s\n' "$name" $((SECONDS - started))
+    passed=$((passed + 1))
+  else
+    printf 'FAIL  %-28s %3d s  %s\n' "$name" $((SECONDS - started)) "$problems"
+    cat "$dir/diff.txt"
+    failures+=("$name")
+    mkdir -p "$artifacts"
+    rm -rf "${artifacts:?}/$name"
+    cp -r "$dir" "$artifacts/$name"
+    rm -f "$artifacts/$name"/{program,cwd}/QuarnUpdater.exe
+  fi
+}
+
+# --- the adapters on their own ------------------------------------------------------------------
+adapter_check() {
+  [[ adapters =~ ${QUARN_WINE_ONLY:-.} ]] || return 0
+  local dir=$work/s/adapters
+  mkdir -p "$dir"
+  printf 'twelve bytes' >"$dir/file.bin"
+  start_sim "$dir"
+  local status=0
+  winrun 60 "$helpers/quarn-wine-adapter-check.exe" '\\.\COM7' "$(windows_path "$dir/file.bin")" \
+    >"$dir/check.log" 2>&1 || status=$?
+  stop_sim
+  # The device list as the adapter reads it: the "main" set, registered just before.
+  local listed
+  listed=$(tr -d '\r' <"$dir/check.log" | grep '^device ' | cut -d: -f2- | LC_ALL=C sort || true)
+  local want=$' id yes | - | USB Serial Device (COM3)\n id yes | Zentrika QUARN | Zentrika QUARN Tester (COM7)'
+  if ((status == 0)) && [[ $listed == "$want" ]]; then
+    echo "ok    adapters"
+    passed=$((passed + 1))
+  else
+    echo "FAIL  adapters (exit status $status$( ((status == 124)) && echo ', timed out'))"
+    cat "$dir/check.log"
+    failures+=(adapters)
+  fi
+}
+
+# ================================================================================================
+# The scenario table. Each device set is registered once; its scenarios follow it.
+# ================================================================================================
+
+devices "main" \
+  "Zentrika QUARN" "Zentrika QUARN Tester (COM7)" SIM0001 \
+  - "USB Serial Device (COM3)" OTHER01
+
+adapter_check
+
+run_scenario success --package "--size 30000" --image --sim "--exit-after-completion" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Programming complete.\n
+end 1: PROGRAM enabled
+EOF
+
+# Banner: the version text is the three bytes from the first digit 1 to 8; a 9 never starts it.
+run_scenario firmware-missing --readme 'v9.1\r\nrest of the file\r\n' \
+  --package "--no-image" <<'EOF'
+start
+line: VIVozezur Version: 1\r\n\n
+session 1
+line: Zentrika QUARN found\n
+box: Failed to find firmware file.
+end 1: PROGRAM enabled
+EOF
+
+# Banner: no ReadMe.txt in the current directory (the decoy beside the program does not count).
+run_scenario metadata-missing --readme none --package "--no-metadata" <<'EOF'
+start
+line: Error reading version from ReadMe.txt\n
+line: VIVozezur Version: ?\n
+session 1
+line: Zentrika QUARN found\n
+box: Failed to find metadata file.
+end 1: PROGRAM enabled
+EOF
+
+run_scenario metadata-not-json --package "--metadata-text {\"QUARN\":" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+box: Failed to extract metadata file.
+end 1: PROGRAM enabled
+EOF
+
+run_scenario size-mismatch --package "--size 3000 --wrong-size" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+box: Failed to validate firmware (fw_size mismatch)
+end 1: PROGRAM enabled
+EOF
+
+# Deep folder: the package is found beside a program whose path is over 300 characters long.
+run_scenario crc-mismatch-deep-folder --deep --package "--size 3000 --wrong-crc" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+box: Failed to validate firmware (crc32 mismatch)
+end 1: PROGRAM enabled
+EOF
+
+run_scenario version-mismatch --package "--size 3000 --version 3.8 --g0-version 3.7" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+box: Failed to validate firmware (version mismatch)
+end 1: PROGRAM enabled
+EOF
+
+run_scenario no-device-id --sim "--no-device-id" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+box: Failed to retrieve Device ID.
+end 1: PROGRAM enabled
+EOF
+
+run_scenario signature-rejected --sim "--reject-signature" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+box: App Signiture Mismatch.
+end 1: PROGRAM enabled
+EOF
+
+run_scenario start-refused --sim "--refuse-start" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+box: Please unplug and reconnect the tester and try again.
+end 1: PROGRAM enabled
+EOF
+
+run_scenario block-wrong-number --sim "--wrong-block 1" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+box: 1 Failed to program firmware.
+end 1: PROGRAM enabled
+EOF
+
+run_scenario block-no-reply --sim "--drop-block-ack 1:4" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+box: 2 Failed to program firmware.
+end 1: PROGRAM enabled
+EOF
+
+run_scenario completion-00 --sim "--completion 00" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: G0 FW update failed.\n
+end 1: PROGRAM enabled
+EOF
+
+run_scenario completion-01 --sim "--completion 01" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: FW crc32 check failed.\n
+end 1: PROGRAM enabled
+EOF
+
+# No completion reply: the session ends without a final line, and PROGRAM is usable again.
+run_scenario no-completion-reply --sim "--silent-at completion" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+end 1: PROGRAM enabled
+EOF
+
+# The tester is unplugged in the middle of the transfer: the session must still end on its own.
+run_scenario unplugged-during-transfer --sim "--unplug-at-block 10" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+box: 2 Failed to program firmware.
+end 1: PROGRAM enabled
+EOF
+
+# The tester comes back from its restart too late for the second opening.
+run_scenario reopen-fails --sim "--vanish 6000" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Failed to open \\\\.\\COM7\n
+end 1: PROGRAM enabled
+EOF
+
+# A failed session, then the missing image is put in place and PROGRAM pressed again: the second
+# session's lines follow the first's, and the package is read afresh.
+run_scenario second-session-after-failure --package "--size 3000 --no-image" --image \
+  --between 'make_package "$exe_dir" --size 3000' <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+box: Failed to find firmware file.
+end 1: PROGRAM enabled
+session 2
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Programming complete.\n
+end 2: PROGRAM enabled
+EOF
+
+# A second matching device without a port name is reported but not counted; the one tester's
+# port is mapped to nothing.
+devices "unopenable port" \
+  "Zentrika QUARN" "Zentrika QUARN Tester (COM9)" SIM0001 \
+  "Zentrika QUARN" "Zentrika QUARN Tester" SIM0002
+
+run_scenario port-cannot-be-opened <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Zentrika QUARN found\n
+line: Failed to open \\\\.\\COM9\n
+end 1: PROGRAM enabled
+EOF
+
+devices "no parentheses" "Zentrika QUARN" "Zentrika QUARN Tester" SIM0001
+
+run_scenario matching-device-without-port <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+box: No Zentrika Quarn device detected.\nYou may need to plug in (or install) USB devices.\n
+end 1: PROGRAM enabled
+EOF
+
+# The second tester's description carries the match text in the middle and is longer than a
+# 100-character line.
+long_description="Zentrika Instruments USB PD analyser, model Zentrika QUARN with bootloader support, second unit on the bench"
+devices "two testers" \
+  "Zentrika QUARN" "Zentrika QUARN Tester (COM7)" SIM0001 \
+  "$long_description" "Zentrika QUARN Tester (COM8)" SIM0002
+
+run_scenario two-testers <<EOF
+start
+line: VIVozezur Version: 3.8\\n
+session 1
+line: Zentrika QUARN found\\n
+line: $long_description found\\n
+box: This application only supports 1 connected Quarn device.\\nYou need to remove USB devices.\\n
+end 1: PROGRAM enabled
+EOF
+
+# Ports that do not match: the text in lower case, and a port without a bus-reported description.
+devices "no tester" \
+  "zentrika quarn" "Zentrika QUARN Tester (COM7)" SIM0001 \
+  - "USB Serial Device (COM3)" OTHER01
+
+run_scenario no-tester <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+box: No Zentrika Quarn device detected.\nYou may need to plug in (or install) USB devices.\n
+end 1: PROGRAM enabled
+EOF
+
+echo "$passed passed, ${#failures[@]} failed, total $((SECONDS - run_start)) s"
+if ((${#failures[@]})); then
+  echo "FAILED: ${failures[*]} (logs in $artifacts)"
+  exit 1
+fi
+echo "all scenarios passed"

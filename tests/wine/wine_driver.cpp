@@ -1,0 +1,266 @@
+// quarn-wine-driver: plays the user of the updater's window under Wine and writes down what the
+// user would see, for the scenario runner to compare.
+//
+//   quarn-wine-driver <output file> [--sessions N] [--handshake DIR] [--timeout SECONDS] [--exit]
+//
+// It waits for the main window, records the status log as shown at start-up, then presses
+// PROGRAM N times, each time waiting for the session to end. Every error box of a session is
+// read, checked (caption, owner, OK only, no icon, main window and PROGRAM disabled while it is
+// up) and dismissed with OK. With --handshake, between two sessions it creates DIR\between-K and
+// waits for DIR\go-K, so that the runner can change the scene (files, tester) in between.
+// --exit presses Exit at the end. Output (UTF-8, one fact per line, "\n" etc. escaped):
+//   start               line: <text>            (lines of the status log at start-up)
+//   session K           line: <text> / box: <text> / box fault: <what>   in the order seen
+//   end K: PROGRAM enabled | timeout: PROGRAM still disabled
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int programButtonId = 1001;
+constexpr int exitButtonId = 1002;
+constexpr int statusLogId = 1005;
+constexpr int messageTextId = 0xFFFF;  // the text of a message box
+const std::wstring errorCaption = L"Quarn Updater: Error";
+
+FILE* output = nullptr;
+
+std::string escaped(const std::wstring& text) {
+  std::string out;
+  for (const wchar_t c : text) {
+    if (c == L'\\') {
+      out += "\\\\";
+    } else if (c == L'\n') {
+      out += "\\n";
+    } else if (c == L'\r') {
+      out += "\\r";
+    } else if (c == L'\t') {
+      out += "\\t";
+    } else if (c < 0x20) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
+      out += hex;
+    } else {
+      char bytes[8];
+      const int n = WideCharToMultiByte(CP_UTF8, 0, &c, 1, bytes, sizeof bytes, nullptr, nullptr);
+      out.append(bytes, static_cast<size_t>(n > 0 ? n : 0));
+    }
+  }
+  return out;
+}
+
+void emit(const std::string& fact) {
+  std::fprintf(output, "%s\n", fact.c_str());
+  std::fflush(output);
+}
+
+std::wstring windowText(HWND window) {
+  const auto length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const auto copied =
+      SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<size_t>(copied));
+  return text;
+}
+
+std::wstring className(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+std::vector<std::wstring> statusLines(HWND mainWindow) {
+  HWND log = GetDlgItem(mainWindow, statusLogId);
+  std::vector<std::wstring> lines;
+  const auto count = SendMessageW(log, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    const auto length = SendMessageW(log, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+    std::wstring line(static_cast<size_t>(length < 0 ? 0 : length) + 1, L'\0');
+    const auto copied = SendMessageW(log, LB_GETTEXT, static_cast<WPARAM>(i),
+                                     reinterpret_cast<LPARAM>(line.data()));
+    line.resize(static_cast<size_t>(copied < 0 ? 0 : copied));
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Prints the status-log lines that appeared since the last call.
+void emitNewLines(HWND mainWindow, size_t& linesSeen) {
+  const std::vector<std::wstring> lines = statusLines(mainWindow);
+  for (; linesSeen < lines.size(); ++linesSeen) emit("line: " + escaped(lines[linesSeen]));
+}
+
+struct BoxSearch {
+  HWND owner;
+  HWND box;
+};
+
+BOOL CALLBACK findBoxOf(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<BoxSearch*>(parameter);
+  if (IsWindowVisible(window) && className(window) == L"#32770" &&
+      GetWindow(window, GW_OWNER) == search->owner) {
+    search->box = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND findErrorBox(HWND mainWindow) {
+  BoxSearch search{mainWindow, nullptr};
+  EnumWindows(findBoxOf, reinterpret_cast<LPARAM>(&search));
+  return search.box;
+}
+
+struct BoxControls {
+  std::vector<int> buttonIds;
+  bool hasIcon = false;
+};
+
+BOOL CALLBACK collectControl(HWND control, LPARAM parameter) {
+  auto* controls = reinterpret_cast<BoxControls*>(parameter);
+  const std::wstring name = className(control);
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(control, GWL_STYLE));
+  if (name == L"Button" && IsWindowVisible(control)) {
+    controls->buttonIds.push_back(GetDlgCtrlID(control));
+  }
+  // The dialog may keep an empty icon control hidden; an icon is one that is shown.
+  if (name == L"Static" && (style & SS_TYPEMASK) == SS_ICON && IsWindowVisible(control) &&
+      SendMessageW(control, STM_GETICON, 0, 0) != 0) {
+    controls->hasIcon = true;
+  }
+  return TRUE;
+}
+
+// Reads the box, reports whatever differs from the updater's one kind of error box, presses OK
+// and waits until the box has gone.
+void handleErrorBox(HWND mainWindow, HWND box) {
+  emit("box: " + escaped(windowText(GetDlgItem(box, messageTextId))));
+  const std::wstring caption = windowText(box);
+  if (caption != errorCaption) emit("box fault: caption \"" + escaped(caption) + "\"");
+  BoxControls controls;
+  EnumChildWindows(box, collectControl, reinterpret_cast<LPARAM>(&controls));
+  if (controls.buttonIds != std::vector<int>{IDOK}) {
+    std::string fact = "box fault: buttons";
+    for (const int id : controls.buttonIds) fact.append(" ").append(std::to_string(id));
+    emit(fact);
+  }
+  if (controls.hasIcon) emit("box fault: icon");
+  if (IsWindowEnabled(mainWindow)) emit("box fault: main window takes input while the box is up");
+  if (IsWindowEnabled(GetDlgItem(mainWindow, programButtonId))) {
+    emit("box fault: PROGRAM enabled while the box is up");
+  }
+  SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  for (int i = 0; i < 500 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(10);
+  if (IsWindow(box) && IsWindowVisible(box)) emit("box fault: OK did not close it");
+}
+
+// One press of PROGRAM, followed until the session has ended.
+void runSession(HWND mainWindow, int number, DWORD timeoutMs, size_t& linesSeen) {
+  emit("session " + std::to_string(number));
+  HWND program = GetDlgItem(mainWindow, programButtonId);
+  if (!IsWindowEnabled(program)) emit("fault: PROGRAM disabled before the press");
+  SendMessageW(program, BM_CLICK, 0, 0);
+  // The PROGRAM command has run when BM_CLICK returns; from here the session ends once PROGRAM
+  // is enabled again. A box always comes before that, so it is looked for first.
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (HWND box = findErrorBox(mainWindow)) {
+      emitNewLines(mainWindow, linesSeen);
+      handleErrorBox(mainWindow, box);
+      continue;
+    }
+    if (IsWindowEnabled(program)) {
+      emitNewLines(mainWindow, linesSeen);
+      emit("end " + std::to_string(number) + ": PROGRAM enabled");
+      return;
+    }
+    if (GetTickCount64() > deadline) {
+      emitNewLines(mainWindow, linesSeen);
+      emit("timeout: PROGRAM still disabled");
+      return;
+    }
+    Sleep(20);
+  }
+}
+
+bool waitForFile(const std::wstring& path, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (GetTickCount64() > deadline) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+void createFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+HWND waitForMainWindow(DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    HWND window = FindWindowW(L"USB3_FWUPDATE", nullptr);
+    if (window && IsWindowVisible(window)) return window;
+    if (GetTickCount64() > deadline) return nullptr;
+    Sleep(50);
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    std::fputs(
+        "usage: quarn-wine-driver <output file> [--sessions N] [--handshake DIR] "
+        "[--timeout SECONDS] [--exit]\n",
+        stderr);
+    return 2;
+  }
+  int sessions = 1;
+  DWORD timeoutMs = 60000;
+  std::wstring handshake;
+  bool pressExit = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::wstring option = argv[i];
+    if (option == L"--sessions" && i + 1 < argc) {
+      sessions = _wtoi(argv[++i]);
+    } else if (option == L"--timeout" && i + 1 < argc) {
+      timeoutMs = static_cast<DWORD>(_wtoi(argv[++i])) * 1000;
+    } else if (option == L"--handshake" && i + 1 < argc) {
+      handshake = argv[++i];
+    } else if (option == L"--exit") {
+      pressExit = true;
+    } else {
+      std::fprintf(stderr, "quarn-wine-driver: unknown option %ls\n", option.c_str());
+      return 2;
+    }
+  }
+  output = _wfopen(argv[1], L"wb");
+  if (!output) return 2;
+
+  HWND mainWindow = waitForMainWindow(30000);
+  if (!mainWindow) {
+    emit("fault: no visible window of class USB3_FWUPDATE");
+    return 1;
+  }
+  size_t linesSeen = 0;
+  emit("start");
+  emitNewLines(mainWindow, linesSeen);
+
+  for (int number = 1; number <= sessions; ++number) {
+    runSession(mainWindow, number, timeoutMs, linesSeen);
+    if (number < sessions && !handshake.empty()) {
+      const std::wstring suffix = std::to_wstring(number);
+      createFile(handshake + L"\\between-" + suffix);
+      if (!waitForFile(handshake + L"\\go-" + suffix, timeoutMs)) emit("fault: no go from runner");
+    }
+  }
+  if (pressExit) PostMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(exitButtonId, BN_CLICKED), 0);
+  std::fclose(output);
+  return 0;
+}
