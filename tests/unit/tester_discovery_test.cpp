@@ -29,6 +29,8 @@ struct DiscoveryCase {
   std::string devicePath;
 };
 
+void PrintTo(const DiscoveryCase& c, std::ostream* out) { *out << c.name; }
+
 const std::string kNoTester =
     "No Zentrika Quarn device detected.\nYou may need to plug in (or install) USB devices.\n";
 const std::string kTooMany =

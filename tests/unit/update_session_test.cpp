@@ -69,6 +69,8 @@ struct ExitRow {
   int portOpenings;                  // successful openings of the port
 };
 
+void PrintTo(const ExitRow& row, std::ostream* out) { *out << row.name; }
+
 const std::string kFound = "line:Zentrika QUARN found\n";
 const std::string kBurning = "line:Burning in Progress.\n Do not unplug.\n";
 const std::string kOpenFailed = "line:Failed to open \\\\.\\COM7\n";
