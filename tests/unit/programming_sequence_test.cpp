@@ -147,6 +147,18 @@ class ProgrammingSequence : public ::testing::Test {
 
   // What holds after every run: the port is closed, a box is the last report and comes before
   // the close, and nothing is sent after it.
+  // A box and nothing after "Burning...", or a complete programming; the port closed after either.
+  void expectEnding(const char* box) const {
+    if (box) {
+      EXPECT_EQ(outlets.boxes, std::vector<std::string>{box});
+      EXPECT_EQ(outlets.lines, std::vector<std::string>{"Burning in Progress.\n Do not unplug.\n"});
+    } else {
+      EXPECT_TRUE(outlets.boxes.empty());
+      EXPECT_EQ(outlets.lines.back(), "Programming complete.\n");
+    }
+    expectClosedAfterReports();
+  }
+
   void expectClosedAfterReports() const {
     EXPECT_EQ(tester.openPorts, 0);
     ASSERT_FALSE(log.events.empty());
@@ -284,14 +296,7 @@ TEST_F(ProgrammingSequence, BlockRetryMatrix) {
     run();
 
     EXPECT_EQ(writtenMessages(), row.writes);
-    if (row.box) {
-      EXPECT_EQ(outlets.boxes, std::vector<std::string>{row.box});
-      EXPECT_EQ(outlets.lines, std::vector<std::string>{"Burning in Progress.\n Do not unplug.\n"});
-    } else {
-      EXPECT_TRUE(outlets.boxes.empty());
-      EXPECT_EQ(outlets.lines.back(), "Programming complete.\n");
-    }
-    expectClosedAfterReports();
+    expectEnding(row.box);
   }
 }
 
@@ -351,14 +356,7 @@ TEST_F(ProgrammingSequence, StepOutcomes) {
     run();
 
     EXPECT_EQ(writtenMessages(), row.writes);
-    if (row.box) {
-      EXPECT_EQ(outlets.boxes, std::vector<std::string>{row.box});
-      EXPECT_EQ(outlets.lines, std::vector<std::string>{"Burning in Progress.\n Do not unplug.\n"});
-    } else {
-      EXPECT_TRUE(outlets.boxes.empty());
-      EXPECT_EQ(outlets.lines.back(), "Programming complete.\n");
-    }
-    expectClosedAfterReports();
+    expectEnding(row.box);
   }
 }
 
