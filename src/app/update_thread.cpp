@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include "app/app_state.hpp"
 #include "app/window_outlets.hpp"
 #include "platform/win32/comm_port.hpp"
 #include "platform/win32/setupapi_device_catalog.hpp"
@@ -12,10 +13,12 @@
 namespace quarn::win32 {
 namespace {
 
-unsigned __stdcall updateThreadMain(void* argument) {
+// The argument is mainWindow, as the thread start passes it; the worker reaches the window through
+// the program-wide handle instead, like every other part of the program.
+unsigned __stdcall updateThreadMain(void*) {
   // The reply waits poll in millisecond steps; the default 15.6 ms tick would stretch every one.
   const TimerResolutionScope timerResolution;
-  WindowOutlets outlets(static_cast<HWND>(argument));
+  WindowOutlets outlets(mainWindow);
   SetupApiDeviceCatalog devices;
   CommPortOpener ports;
   Win32PackageFiles files;
