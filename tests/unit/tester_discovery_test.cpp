@@ -29,7 +29,9 @@ struct DiscoveryCase {
   std::string devicePath;
 };
 
-void PrintTo(const DiscoveryCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const DiscoveryCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 const std::string kNoTester =
     "No Zentrika Quarn device detected.\nYou may need to plug in (or install) USB devices.\n";

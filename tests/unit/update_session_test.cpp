@@ -69,7 +69,9 @@ struct ExitRow {
   int portOpenings;                  // successful openings of the port
 };
 
-void PrintTo(const ExitRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const ExitRow& row, std::ostream* out) {
+  *out << row.name;
+}
 
 const std::string kFound = "line:Zentrika QUARN found\n";
 const std::string kBurning = "line:Burning in Progress.\n Do not unplug.\n";
