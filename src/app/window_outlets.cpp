@@ -7,13 +7,13 @@
 namespace quarn::win32 {
 
 // The views the core passes need not end in a terminator; the window functions need one.
-void WindowOutlets::appendStatusLine(WideView text) {
+void WindowOutlets::appendStatusLine(ReportCode, WideView text) {
   const WideText line(text);
   SendMessageW(GetDlgItem(window_, IDC_STATUS_LOG), LB_ADDSTRING, 0,
                reinterpret_cast<LPARAM>(wideChars(line)));
 }
 
-void WindowOutlets::showErrorBox(WideView text) {
+void WindowOutlets::showErrorBox(ReportCode, WideView text) {
   const WideText message(text);
   const WideText caption(messages::errorBoxCaption);
   MessageBoxW(window_, wideChars(message), wideChars(caption), MB_OK);

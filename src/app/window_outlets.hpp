@@ -12,8 +12,8 @@ class WindowOutlets : public StatusOutlets {
  public:
   explicit WindowOutlets(HWND window) : window_(window) {}
 
-  void appendStatusLine(WideView text) override;
-  void showErrorBox(WideView text) override;
+  void appendStatusLine(ReportCode code, WideView text) override;
+  void showErrorBox(ReportCode code, WideView text) override;
   void setProgramEnabled(bool enabled) override;
 
  private:

@@ -25,21 +25,21 @@ void ConsoleOutlets::clearProgress() {
   progressShown_ = false;
 }
 
-void ConsoleOutlets::appendStatusLine(WideView text) {
+void ConsoleOutlets::appendStatusLine(ReportCode code, WideView text) {
   clearProgress();
   std::fputs(toUtf8(text).c_str(), out_);
   std::fflush(out_);
-  lastReport_ = WideText(text);
+  lastReport_ = code;
 }
 
-void ConsoleOutlets::showErrorBox(WideView text) {
+void ConsoleOutlets::showErrorBox(ReportCode code, WideView text) {
   clearProgress();
   std::fflush(out_);
   std::string message = toUtf8(messages::errorBoxCaption) + ": " + toUtf8(text);
   if (message.empty() || message.back() != '\n') message += '\n';
   std::fputs(message.c_str(), err_);
   std::fflush(err_);
-  lastReport_ = WideText(text);
+  lastReport_ = code;
 }
 
 void ConsoleOutlets::reportTransferProgress(uint32_t bytesAcknowledged, uint32_t imageLength) {

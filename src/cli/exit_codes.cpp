@@ -1,44 +1,58 @@
 #include "cli/exit_codes.hpp"
 
-#include <utility>
-
-#include "session/messages.hpp"
-#include "session/status_reporting.hpp"
-
 namespace quarn::cli {
 
-int exitCodeForReport(WideView report) {
-  namespace m = messages;
-  static const std::pair<WideView, int> table[] = {
-      {m::programmingComplete, exitComplete},
-      {m::noTester, exitNoTester},
-      {m::tooManyTesters, exitTooManyTesters},
-      {m::firmwareFileMissing, exitFirmwareFileMissing},
-      {m::metadataFileMissing, exitMetadataFileMissing},
-      {m::metadataUnparsable, exitMetadataUnparsable},
-      {m::sizeMismatch, exitSizeMismatch},
-      {m::crc32Mismatch, exitCrc32Mismatch},
-      {m::versionMismatch, exitVersionMismatch},
-      {m::deviceIdFailed, exitDeviceIdFailed},
-      {m::signatureMismatch, exitSignatureMismatch},
-      {m::signatureFailed, exitSignatureFailed},
-      {m::startRefused, exitStartRefused},
-      {m::startFailed, exitStartFailed},
-      {m::blockWrongNumber, exitBlockWrongNumber},
-      {m::blockNoReply, exitBlockNoReply},
-      {m::g0UpdateFailed, exitG0UpdateFailed},
-      {m::crc32CheckFailed, exitCrc32CheckFailed},
-  };
-  for (const auto& [text, code] : table)
-    if (report == text) return code;
-  // "Failed to open %s\n" carries the path: match the text around it.
-  const WideView format = messages::failedToOpen;
-  const size_t slot = format.find(u"%s");
-  const WideView before = format.substr(0, slot);
-  const WideView after = format.substr(slot + 2);
-  if (report.size() >= before.size() + after.size() && report.starts_with(before) &&
-      report.ends_with(after))
-    return exitPortNotOpened;
+int exitCodeForReport(std::optional<ReportCode> lastReport) {
+  if (!lastReport) return exitNoVerdict;  // no device list: nothing was reported
+  switch (*lastReport) {
+    case ReportCode::programmingComplete:
+      return exitComplete;
+    case ReportCode::noTester:
+      return exitNoTester;
+    case ReportCode::tooManyTesters:
+      return exitTooManyTesters;
+    case ReportCode::failedToOpen:
+      return exitPortNotOpened;
+    case ReportCode::firmwareFileMissing:
+      return exitFirmwareFileMissing;
+    case ReportCode::metadataFileMissing:
+      return exitMetadataFileMissing;
+    case ReportCode::metadataUnparsable:
+      return exitMetadataUnparsable;
+    case ReportCode::sizeMismatch:
+      return exitSizeMismatch;
+    case ReportCode::crc32Mismatch:
+      return exitCrc32Mismatch;
+    case ReportCode::versionMismatch:
+      return exitVersionMismatch;
+    case ReportCode::deviceIdFailed:
+      return exitDeviceIdFailed;
+    case ReportCode::signatureMismatch:
+      return exitSignatureMismatch;
+    case ReportCode::signatureFailed:
+      return exitSignatureFailed;
+    case ReportCode::startRefused:
+      return exitStartRefused;
+    case ReportCode::startFailed:
+      return exitStartFailed;
+    case ReportCode::blockWrongNumber:
+      return exitBlockWrongNumber;
+    case ReportCode::blockNoReply:
+      return exitBlockNoReply;
+    case ReportCode::g0UpdateFailed:
+      return exitG0UpdateFailed;
+    case ReportCode::crc32CheckFailed:
+      return exitCrc32CheckFailed;
+    // Lines that never end a session: the last of them means no verdict came.
+    case ReportCode::readmeVersionError:
+    case ReportCode::versionBanner:
+    case ReportCode::deviceFound:
+    case ReportCode::portStateReadError:
+    case ReportCode::portStateSetError:
+    case ReportCode::portTimeoutsError:
+    case ReportCode::burningInProgress:
+      break;
+  }
   return exitNoVerdict;
 }
 

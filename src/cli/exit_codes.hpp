@@ -1,7 +1,9 @@
 #pragma once
 // quarn-update's exit codes: 0 only after "Programming complete.", a distinct code for every
 // other way a session ends, so scripts can tell the outcomes apart.
-#include "session/text.hpp"
+#include <optional>
+
+#include "session/report_code.hpp"
 
 namespace quarn::cli {
 
@@ -29,9 +31,9 @@ enum ExitCode : int {
   exitCrc32CheckFailed = 20,
 };
 
-// The code for a session whose final report was this text (a box or a line); exitNoVerdict when
-// the text ends no session.
-int exitCodeForReport(WideView report);
+// The code for a session whose final report (a box or a line) had this code; exitNoVerdict when
+// that report ends no session, or when nothing was reported.
+int exitCodeForReport(std::optional<ReportCode> lastReport);
 
 // The table for --help, one "  N  meaning" line each.
 const char* exitCodeHelp();

@@ -52,24 +52,25 @@ WholeFileRead readPackageFile(PackageFileSystem& files, WideView fileName, Packa
 }
 
 // The box comes first; the port is closed only once the user has dismissed it.
-bool refuse(UpdateSession& session, SessionPlatform& platform, WideView text) {
-  showErrorBox(platform.outlets, text);
+bool refuse(UpdateSession& session, SessionPlatform& platform, const Message& box) {
+  showErrorBox(platform.outlets, box);
   session.port.reset();
   return false;
 }
 
-WideView checkMessage(PackageCheck check) {
+// The box of a failed check; none for a package that passes.
+const Message* checkMessage(PackageCheck check) {
   switch (check) {
     case PackageCheck::sizeMismatch:
-      return messages::sizeMismatch;
+      return &messages::sizeMismatch;
     case PackageCheck::crc32Mismatch:
-      return messages::crc32Mismatch;
+      return &messages::crc32Mismatch;
     case PackageCheck::versionMismatch:
-      return messages::versionMismatch;
+      return &messages::versionMismatch;
     case PackageCheck::packageOk:
       break;
   }
-  return {};
+  return nullptr;
 }
 
 }  // namespace
@@ -91,7 +92,7 @@ bool loadFirmwarePackage(UpdateSession& session, SessionPlatform& platform) {
   }
 
   const PackageCheck check = checkPackage(session.imageLength, session.imageCrc, session.metadata);
-  if (check != PackageCheck::packageOk) return refuse(session, platform, checkMessage(check));
+  if (const Message* box = checkMessage(check)) return refuse(session, platform, *box);
   return true;
 }
 

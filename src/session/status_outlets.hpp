@@ -3,6 +3,7 @@
 // The Windows window, the console and the test recorder each implement this one seam.
 #include <cstdint>
 
+#include "session/report_code.hpp"
 #include "session/text.hpp"
 
 namespace quarn {
@@ -11,10 +12,11 @@ class StatusOutlets {
  public:
   virtual ~StatusOutlets() = default;
 
-  // Appends one entry to the status log, exactly as given (embedded newlines included).
-  virtual void appendStatusLine(WideView text) = 0;
+  // Appends one entry to the status log, exactly as given (embedded newlines included). The code
+  // names the report the text belongs to; a face that shows text shows only the text.
+  virtual void appendStatusLine(ReportCode code, WideView text) = 0;
   // Shows the modal error box and returns once the user has dismissed it.
-  virtual void showErrorBox(WideView text) = 0;
+  virtual void showErrorBox(ReportCode code, WideView text) = 0;
   virtual void setProgramEnabled(bool enabled) = 0;
 
   // Progress of the block transfer, for faces that draw a progress bar. The window draws none.

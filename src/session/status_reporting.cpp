@@ -24,17 +24,17 @@ WideText formatLine(WideView format, std::initializer_list<WideView> arguments) 
   return line;
 }
 
-void addStatusLine(StatusOutlets& outlets, WideView text) {
-  outlets.appendStatusLine(text);
+void addStatusLine(StatusOutlets& outlets, const Message& message) {
+  outlets.appendStatusLine(message.code, message.text);
 }
 
-void addStatusLineF(StatusOutlets& outlets, WideView format,
+void addStatusLineF(StatusOutlets& outlets, const Message& format,
                     std::initializer_list<WideView> arguments) {
-  addStatusLine(outlets, formatLine(format, arguments));
+  outlets.appendStatusLine(format.code, formatLine(format.text, arguments));
 }
 
-void showErrorBox(StatusOutlets& outlets, WideView text) {
-  outlets.showErrorBox(text);
+void showErrorBox(StatusOutlets& outlets, const Message& message) {
+  outlets.showErrorBox(message.code, message.text);
 }
 
 }  // namespace quarn

@@ -1,6 +1,7 @@
 #pragma once
 #include <initializer_list>
 
+#include "session/messages.hpp"
 #include "session/status_outlets.hpp"
 
 namespace quarn {
@@ -9,9 +10,9 @@ namespace quarn {
 // "%"). The line grows as needed: a long device description is never cut or overrun.
 WideText formatLine(WideView format, std::initializer_list<WideView> arguments = {});
 
-void addStatusLine(StatusOutlets& outlets, WideView text);
-void addStatusLineF(StatusOutlets& outlets, WideView format,
+void addStatusLine(StatusOutlets& outlets, const Message& message);
+void addStatusLineF(StatusOutlets& outlets, const Message& format,
                     std::initializer_list<WideView> arguments = {});
-void showErrorBox(StatusOutlets& outlets, WideView text);
+void showErrorBox(StatusOutlets& outlets, const Message& message);
 
 }  // namespace quarn

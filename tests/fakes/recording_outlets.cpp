@@ -2,12 +2,14 @@
 
 namespace quarn::fakes {
 
-void RecordingOutlets::appendStatusLine(WideView text) {
+void RecordingOutlets::appendStatusLine(ReportCode code, WideView text) {
+  codes.push_back(code);
   lines.push_back(toUtf8(text));
   log_.add("line:" + lines.back());
 }
 
-void RecordingOutlets::showErrorBox(WideView text) {
+void RecordingOutlets::showErrorBox(ReportCode code, WideView text) {
+  codes.push_back(code);
   boxes.push_back(toUtf8(text));
   log_.add("box:" + boxes.back());
 }

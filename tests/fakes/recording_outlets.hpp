@@ -12,12 +12,13 @@ class RecordingOutlets : public StatusOutlets {
  public:
   explicit RecordingOutlets(EventLog& log) : log_(log) {}
 
-  void appendStatusLine(WideView text) override;
-  void showErrorBox(WideView text) override;
+  void appendStatusLine(ReportCode code, WideView text) override;
+  void showErrorBox(ReportCode code, WideView text) override;
   void setProgramEnabled(bool enabled) override;
 
   std::vector<std::string> lines;
   std::vector<std::string> boxes;
+  std::vector<ReportCode> codes;  // of every line and box, in order
   bool programEnabled = true;
 
  private:
