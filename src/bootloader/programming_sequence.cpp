@@ -140,7 +140,8 @@ bool transferImage(UpdateSession& session, SessionPlatform& platform) {
 // The tester verifies the image and updates its G0 on its own; nothing is sent for this reply,
 // and a missing or malformed one ends the session without a line.
 void reportCompletion(UpdateSession& session, SessionPlatform& platform) {
-  const uint32_t count = awaitReply(session, platform.clock, completionReplyMinimum);
+  const uint32_t count =
+      awaitReply(session, platform.clock, completionReplyMinimum, completionWaitBoundMs);
   switch (parseCompletionReply(receivedReply(session), count)) {
     case CompletionVerdict::complete:
       addStatusLine(platform.outlets, messages::programmingComplete);

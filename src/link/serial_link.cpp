@@ -40,10 +40,11 @@ void sendMessage(UpdateSession& session, std::span<const uint8_t> message) {
   session.receivedCount = 0;
 }
 
-uint32_t awaitReply(UpdateSession& session, Clock& clock, uint32_t minimumLength) {
+uint32_t awaitReply(UpdateSession& session, Clock& clock, uint32_t minimumLength,
+                    uint32_t boundMs) {
   session.receivedCount = 0;
   SerialPort& port = *session.port;
-  const uint64_t deadline = clock.nowMilliseconds() + replyWaitBoundMs;
+  const uint64_t deadline = clock.nowMilliseconds() + boundMs;
   for (;;) {
     const std::optional<uint32_t> queued = port.queuedInputBytes();
     if (!queued) return 0;
@@ -55,7 +56,7 @@ uint32_t awaitReply(UpdateSession& session, Clock& clock, uint32_t minimumLength
     }
     const uint64_t now = clock.nowMilliseconds();
     if (now >= deadline) return 0;
-    port.waitForInput(*queued, static_cast<uint32_t>(deadline - now));
+    port.waitForInput(*queued, minimumLength, static_cast<uint32_t>(deadline - now));
   }
 }
 

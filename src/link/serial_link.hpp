@@ -7,9 +7,16 @@
 
 namespace quarn {
 
-// How long one reply wait lasts before the attempt counts as unanswered. A silent tester then
-// ends a session, 3000 ms pause and four block sendings included, well within 15 s.
+// How long one reply wait lasts before the attempt counts as unanswered. The bootloader answers
+// a request within a few milliseconds (a USB frame and its own handling); 2.5 s leaves room for
+// a loaded host and a slow USB hub, and a silent tester still ends a session, 3000 ms pause and
+// four block sendings included, well within 15 s.
 inline constexpr uint32_t replyWaitBoundMs = 2500;
+// The completion reply comes only after the tester has checked the whole image and updated its
+// second controller (G0), which takes seconds on real hardware: a 2.5 s bound there would turn
+// a successful update into a session without a verdict. A minute covers the slowest G0 update
+// we expect; a tester that never answers then ends the session without a line after it.
+inline constexpr uint32_t completionWaitBoundMs = 60000;
 inline constexpr size_t transmitBufferSize = 256;
 
 // Opens session.devicePath into session.port; on failure adds "Failed to open %s\n".
@@ -19,7 +26,8 @@ void configurePort(SerialPort& port, StatusOutlets& outlets);
 // Writes the message from the program-wide transmit buffer in one write.
 void sendMessage(UpdateSession& session, std::span<const uint8_t> message);
 // Waits until at least minimumLength bytes are queued, then reads what is queued (at most 256)
-// into session.receiveBuffer. Gives the count read; 0 on time-out or when the port fails.
-uint32_t awaitReply(UpdateSession& session, Clock& clock, uint32_t minimumLength);
+// into session.receiveBuffer. Gives the count read; 0 when boundMs pass first or the port fails.
+uint32_t awaitReply(UpdateSession& session, Clock& clock, uint32_t minimumLength,
+                    uint32_t boundMs = replyWaitBoundMs);
 
 }  // namespace quarn

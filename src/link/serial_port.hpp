@@ -33,9 +33,10 @@ class SerialPort {
   virtual std::optional<uint32_t> queuedInputBytes() = 0;
   // Reads at most destination.size() queued bytes without blocking; gives the count read.
   virtual uint32_t read(std::span<uint8_t> destination) = 0;
-  // Blocks for at most maxMilliseconds, returning early once more input than queuedNow may be
-  // there. Lets the reply wait react within about a millisecond without spinning.
-  virtual void waitForInput(uint32_t queuedNow, uint32_t maxMilliseconds) = 0;
+  // Blocks for at most maxMilliseconds while fewer than wanted bytes are queued (queuedNow were,
+  // at the last look), returning early once more input may be there. Bytes the port takes in
+  // while it waits count as queued for queuedInputBytes and read, in their order.
+  virtual void waitForInput(uint32_t queuedNow, uint32_t wanted, uint32_t maxMilliseconds) = 0;
 };
 
 class PortOpener {

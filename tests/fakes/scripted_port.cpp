@@ -56,7 +56,7 @@ uint32_t ScriptedPort::read(std::span<uint8_t> destination) {
   return static_cast<uint32_t>(count);
 }
 
-void ScriptedPort::waitForInput(uint32_t, uint32_t maxMilliseconds) {
+void ScriptedPort::waitForInput(uint32_t, uint32_t, uint32_t maxMilliseconds) {
   // Nothing arrives on its own in a script: the whole allowance passes.
   clock_.advance(maxMilliseconds);
 }

@@ -49,7 +49,7 @@ class ScriptedPort : public SerialPort {
   void write(std::span<const uint8_t> bytes) override;
   std::optional<uint32_t> queuedInputBytes() override;
   uint32_t read(std::span<uint8_t> destination) override;
-  void waitForInput(uint32_t queuedNow, uint32_t maxMilliseconds) override;
+  void waitForInput(uint32_t queuedNow, uint32_t wanted, uint32_t maxMilliseconds) override;
 
  private:
   ScriptedTester& tester_;

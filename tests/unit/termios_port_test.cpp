@@ -45,10 +45,10 @@ TEST_F(Pty, BinaryRepliesPassUnchanged) {
   // XON, XOFF, CR and LF would be swallowed or translated by a cooked tty.
   const uint8_t reply[] = {0x11, 0x13, 0x0D, 0x0A, 0x03, 0x7F, 0xFF};
   ASSERT_EQ(::write(master_, reply, sizeof reply), static_cast<ssize_t>(sizeof reply));
-  port->waitForInput(0, 1000);
+  port->waitForInput(0, sizeof reply, 1000);
   std::optional<uint32_t> queued;
   for (int i = 0; i < 100 && (queued = port->queuedInputBytes()).value_or(0) < sizeof reply; ++i)
-    port->waitForInput(*queued, 10);
+    port->waitForInput(*queued, sizeof reply, 10);
   ASSERT_EQ(queued, sizeof reply);
   uint8_t buffer[16] = {};
   ASSERT_EQ(port->read(buffer), sizeof reply);
@@ -82,7 +82,7 @@ TEST_F(Pty, VanishedDeviceEndsTheWait) {
   ASSERT_NE(port, nullptr);
   ::close(master_);
   master_ = ::open("/dev/null", O_RDONLY);  // keep TearDown's close harmless
-  port->waitForInput(0, 2000);
+  port->waitForInput(0, 1, 2000);
   EXPECT_EQ(port->queuedInputBytes(), std::nullopt);
 }
 

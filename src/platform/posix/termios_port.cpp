@@ -65,7 +65,7 @@ class TermiosPort : public SerialPort {
     }
   }
 
-  void waitForInput(uint32_t queuedNow, uint32_t maxMilliseconds) override {
+  void waitForInput(uint32_t queuedNow, uint32_t, uint32_t maxMilliseconds) override {
     if (queuedNow > 0) {
       // Part of a reply is there and poll() would return at once: let the rest arrive (at
       // 256000 baud a byte takes 39 us).

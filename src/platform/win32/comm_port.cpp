@@ -60,8 +60,7 @@ class CommPort : public SerialPort {
   // The COM driver offers no cheap wait for "more input than now" on a synchronous handle, so
   // the reply wait polls; one tick keeps it responsive without spinning (see TimerResolutionScope
   // for why a tick is about a millisecond while a session runs).
-  void waitForInput(uint32_t queuedNow, uint32_t maxMilliseconds) override {
-    (void)queuedNow;
+  void waitForInput(uint32_t, uint32_t, uint32_t maxMilliseconds) override {
     Sleep(std::min<DWORD>(1, maxMilliseconds));
   }
 
