@@ -18,6 +18,10 @@ class DeviceList {
   virtual bool readInstanceId() = 0;
   virtual std::optional<WideText> readBusReportedDescription() = 0;
   virtual std::optional<WideText> readFriendlyName() = 0;
+  // The current device's port name. As the device installer reports it, that is the text in the
+  // parentheses of the friendly name (portNameFromFriendlyName); a list that knows the port
+  // itself (a Linux device node) hands it over instead, so no product string can disturb it.
+  virtual std::optional<WideText> readPortName();
 };
 
 class DeviceCatalog {

@@ -13,6 +13,12 @@ std::optional<WideText> portNameFromFriendlyName(WideView friendlyName) {
   return WideText(friendlyName.substr(open + 1, close - open - 1));
 }
 
+std::optional<WideText> DeviceList::readPortName() {
+  const std::optional<WideText> friendlyName = readFriendlyName();
+  if (!friendlyName) return std::nullopt;
+  return portNameFromFriendlyName(*friendlyName);
+}
+
 bool discoverTester(UpdateSession& session, SessionPlatform& platform) {
   session.deviceList = platform.devices.listPresentPorts();
   if (!session.deviceList) return false;  // nothing to report: the session just ends
@@ -24,9 +30,7 @@ bool discoverTester(UpdateSession& session, SessionPlatform& platform) {
     if (!description || description->find(testerMatchText) == WideText::npos) continue;
     // Reported before the friendly name is read: a tester can be found and still not counted.
     addStatusLineF(platform.outlets, messages::deviceFound, {*description});
-    const std::optional<WideText> friendlyName = devices.readFriendlyName();
-    if (!friendlyName) continue;
-    const std::optional<WideText> portName = portNameFromFriendlyName(*friendlyName);
+    const std::optional<WideText> portName = devices.readPortName();
     if (!portName) continue;
     session.devicePath = platform.devices.devicePathPrefix() + *portName;
     ++session.matchCount;

@@ -74,6 +74,8 @@ run_case one-byte           1       0  "Programming complete." --exit-after-comp
 run_case one-block          60      0  "Programming complete." --exit-after-completion
 run_case block-and-a-byte   61      0  "Programming complete." --exit-after-completion
 run_case three-blocks       130     0  "Programming complete." --exit-after-completion --vanish 300
+# A --port path with parentheses is opened as it is, not cut at the first "(".
+run_case "path-(rev-B)"     130     0  "Programming complete." --exit-after-completion
 run_case one-megabyte       1048576 0  "Programming complete." --exit-after-completion
 run_case silent-tester      130     12 "Quarn Updater: Error: Failed to retrieve Device ID." --silent-at device-id
 run_case start-refused      130     15 "Quarn Updater: Error: Please unplug and reconnect the tester and try again." --refuse-start

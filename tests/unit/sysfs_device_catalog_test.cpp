@@ -36,10 +36,11 @@ class FakeSysfs : public ::testing::Test {
     const fs::path device = root_ / "sys/devices" / usbDevice;
     const fs::path interface = device / (fs::path(usbDevice).filename().string() + ":1.0");
     fs::create_directories(interface);
+    fs::create_directories(root_ / "sys/class/tty" / node);
     std::ofstream(device / "idVendor") << "1209\n";
     std::ofstream(device / "product") << product << "\n";
-    fs::create_directories(root_ / "sys/class/tty" / node);
-    fs::create_directory_symlink(interface, root_ / "sys/class/tty" / node / "device");
+    const fs::path link = root_ / "sys/class/tty" / node / "device";
+    if (!fs::is_symlink(link)) fs::create_directory_symlink(interface, link);
   }
 
   fs::path root_;
@@ -56,24 +57,35 @@ TEST_F(FakeSysfs, ListsHardwareTtysWithTheirUsbProduct) {
   EXPECT_EQ(ttys[2].usbProduct, "FT232R USB UART");
 }
 
+// The "found" line shows the product string as it is, and the port is the node whatever
+// parentheses the product string carries.
 TEST_F(FakeSysfs, DiscoveryFindsTheTesterNode) {
-  posix::SysfsDeviceCatalog catalog((root_ / "sys").string(), "/dev");
-  fakes::FakePlatform fake;
-  SessionPlatform platform = fake.with(catalog);
-  UpdateSession session;
-  ASSERT_TRUE(discoverTester(session, platform));
-  EXPECT_EQ(fake.outlets.lines, std::vector<std::string>{"Zentrika QUARN PD Tester found\n"});
-  EXPECT_EQ(toUtf8(session.devicePath), "/dev/ttyACM1");
+  for (const std::string product :
+       {"Zentrika QUARN PD Tester", "Zentrika QUARN (rev B)", "Zentrika QUARN ) odd ( name"}) {
+    addUsbTty("ttyACM1", "usb1/1-2", product);
+    posix::SysfsDeviceCatalog catalog((root_ / "sys").string(), "/dev");
+    fakes::FakePlatform fake;
+    SessionPlatform platform = fake.with(catalog);
+    UpdateSession session;
+    ASSERT_TRUE(discoverTester(session, platform)) << product;
+    EXPECT_EQ(fake.outlets.lines, std::vector<std::string>{product + " found\n"});
+    EXPECT_EQ(toUtf8(session.devicePath), "/dev/ttyACM1") << product;
+  }
 }
 
-TEST(GivenPort, IsListedAsTheOneTester) {
-  posix::GivenPortCatalog catalog("/tmp/quarn-sim");
-  auto list = catalog.listPresentPorts();
-  ASSERT_TRUE(list->selectDevice(0));
-  EXPECT_TRUE(list->readInstanceId());
-  EXPECT_EQ(portNameFromFriendlyName(*list->readFriendlyName()), u"/tmp/quarn-sim");
-  EXPECT_NE(list->readBusReportedDescription()->find(testerMatchText), WideText::npos);
-  EXPECT_FALSE(list->selectDevice(1));
+TEST(GivenPort, IsListedAsTheOneTesterUnderItsOwnPath) {
+  for (const std::string path : {"/tmp/quarn-sim", "/tmp/bench (rev B)/tester", "/tmp/a)b(c"}) {
+    posix::GivenPortCatalog catalog(path);
+    fakes::FakePlatform fake;
+    SessionPlatform platform = fake.with(catalog);
+    UpdateSession session;
+    ASSERT_TRUE(discoverTester(session, platform)) << path;
+    EXPECT_EQ(toUtf8(session.devicePath), path);
+    auto list = catalog.listPresentPorts();
+    ASSERT_TRUE(list->selectDevice(0));
+    EXPECT_NE(list->readBusReportedDescription()->find(testerMatchText), WideText::npos);
+    EXPECT_FALSE(list->selectDevice(1));
+  }
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ class ListedDevices : public DeviceList {
   struct Entry {
     bool resolved;
     std::optional<std::string> description;
-    std::string friendlyName;
+    std::string portPath;  // the device node (or the path given on the command line)
   };
   explicit ListedDevices(std::vector<Entry> entries) : entries_(std::move(entries)) {}
 
@@ -48,9 +48,16 @@ class ListedDevices : public DeviceList {
     if (!current_->description) return std::nullopt;
     return fromUtf8(*current_->description);
   }
+  // Shown as a Windows friendly name would be, for tools that list devices.
   std::optional<WideText> readFriendlyName() override {
     if (!current_->description) return std::nullopt;
-    return fromUtf8(current_->friendlyName);
+    return fromUtf8(*current_->description + " (" + current_->portPath + ")");
+  }
+  // The node itself, not a text cut out of the friendly name: a product string or a path with
+  // parentheses of its own ("Zentrika QUARN (rev B)") must not change the port that is opened.
+  std::optional<WideText> readPortName() override {
+    if (!current_->description) return std::nullopt;
+    return fromUtf8(current_->portPath);
   }
 
  private:
@@ -88,10 +95,7 @@ std::unique_ptr<DeviceList> SysfsDeviceCatalog::listPresentPorts() {
   if (!fs::is_directory(fs::path(sysfsRoot_) / "class" / "tty", error)) return nullptr;
   std::vector<ListedDevices::Entry> entries;
   for (const SysfsTty& tty : scanTtys()) {
-    ListedDevices::Entry entry{tty.resolved, tty.usbProduct, {}};
-    if (tty.usbProduct)
-      entry.friendlyName = *tty.usbProduct + " (" + devRoot_ + "/" + tty.node + ")";
-    entries.push_back(std::move(entry));
+    entries.push_back({tty.resolved, tty.usbProduct, devRoot_ + "/" + tty.node});
   }
   return std::make_unique<ListedDevices>(std::move(entries));
 }
@@ -99,7 +103,7 @@ std::unique_ptr<DeviceList> SysfsDeviceCatalog::listPresentPorts() {
 std::unique_ptr<DeviceList> GivenPortCatalog::listPresentPorts() {
   const std::string description = "Zentrika QUARN on " + path_;
   return std::make_unique<ListedDevices>(
-      std::vector<ListedDevices::Entry>{{true, description, description + " (" + path_ + ")"}});
+      std::vector<ListedDevices::Entry>{{true, description, path_}});
 }
 
 }  // namespace quarn::posix

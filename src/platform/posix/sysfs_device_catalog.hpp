@@ -1,7 +1,8 @@
 #pragma once
 // Serial devices as Linux shows them in sysfs. A USB tty's product string plays the part of the
-// bus-reported description; the friendly name is that string followed by " (/dev/<node>)", so the
-// core's parenthesis rule yields the device node and the device path needs no prefix.
+// bus-reported description, and the list hands over the device node as the port name (the
+// friendly name, that string followed by " (/dev/<node>)", is only for showing); the device path
+// needs no prefix.
 #include <string>
 #include <vector>
 
