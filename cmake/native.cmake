@@ -20,6 +20,11 @@ if(QUARN_SIM_SOURCES)
   target_compile_options(quarn-sim PRIVATE ${QUARN_WARNINGS})
 endif()
 
+option(QUARN_BUILD_TESTS "Build the unit tests and register the end-to-end tests" ON)
+if(NOT QUARN_BUILD_TESTS)
+  return()
+endif()
+
 enable_testing()
 find_package(GTest REQUIRED)
 file(GLOB QUARN_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp tests/fakes/*.cpp)
