@@ -22,101 +22,15 @@ helpers=$windows_build/tests/wine
 sim=$native_build/quarn-sim
 artifacts=${QUARN_WINE_ARTIFACTS:-$windows_build/wine-artifacts}
 [[ -n ${QUARN_WINE_ARTIFACTS:-} ]] || rm -rf "$artifacts"  # only the default one is ours to empty
-python=python3
-[[ -x /usr/bin/python3 ]] && python=/usr/bin/python3
-
 for needed in "$app_exe" "$helpers/quarn-wine-fixture.exe" "$helpers/quarn-wine-driver.exe" \
   "$helpers/quarn-wine-adapter-check.exe" "$sim"; do
   [[ -f $needed ]] || { echo "missing: $needed (build the windows and native presets)" >&2; exit 1; }
 done
 
-work=$(mktemp -d /tmp/quarn-wine.XXXXXX)
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-xvfb_pid=
-sim_pid=
-app_pid=
 failures=()
 passed=0
-run_start=$SECONDS
-
-cleanup() {
-  [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
-  [[ -n $sim_pid ]] && kill -TERM "$sim_pid" 2>/dev/null || true
-  wineserver -k >/dev/null 2>&1 || true
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
-
-# Wine's processes keep inherited pipes open, so everything Wine prints goes to files.
-# Every Wine program gets a time bound: a fault that blocks must fail the run, not hang it.
-winrun() {  # winrun <seconds> <program> <arguments...>
-  local seconds=$1
-  shift
-  timeout -k 5 "$seconds" wine "$@" </dev/null
-}
-windows_path() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
-make_package() { "$python" "$source_dir/scripts/make_sample_package.py" "$@" >/dev/null; }
-
-wait_for() {  # wait_for <seconds> <command...>: polls every 50 ms until the command succeeds
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.05
-  done
-}
-
-# --- display and prefix -------------------------------------------------------------------------
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for 20 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(head -n1 "$work/display")
-
-echo "creating the Wine prefix..."
-timeout -k 5 180 wineboot -i >"$work/wineboot.log" 2>&1 </dev/null
-wineserver -w
-wineserver -p >/dev/null 2>&1
-echo "prefix ready after $((SECONDS - run_start)) s"
-
-# The tester's port: \\.\COM7 resolves through this link to the link the simulator keeps pointing
-# at its current pty. COM9 is named by a device but mapped to nothing.
-ln -sfn "$work/tester" "$WINEPREFIX/dosdevices/com7"
-rm -f "$WINEPREFIX/dosdevices/com9"
-
-# --- simulator ----------------------------------------------------------------------------------
-start_sim() {  # start_sim <scenario dir> <simulator options...>
-  local dir=$1
-  shift
-  "$sim" --link "$work/tester" --image-out "$dir/received.bin" --log "$dir/sim.log" "$@" \
-    >"$dir/sim.out" 2>"$dir/sim.err" &
-  sim_pid=$!
-  wait_for 10 grep -q '^ready ' "$dir/sim.out" || { echo "quarn-sim did not start" >&2; return 1; }
-}
-
-stop_sim() {  # leaves the simulator's exit status in sim_status
-  sim_status=0
-  kill -0 "$sim_pid" 2>/dev/null && kill -TERM "$sim_pid" 2>/dev/null
-  wait "$sim_pid" || sim_status=$?
-  sim_pid=
-}
-
-# --- device sets --------------------------------------------------------------------------------
-devices() {  # devices <name> [<description> <friendly name> <instance suffix>]...
-  local name=$1
-  shift
-  echo "device set: $name"
-  if ! winrun 60 "$helpers/quarn-wine-fixture.exe" clear >"$work/fixture.log" 2>&1 ||
-    ! { (($# == 0)) || winrun 60 "$helpers/quarn-wine-fixture.exe" add "$@" >>"$work/fixture.log" 2>&1; }; then
-    echo "the fixture could not register device set $name:" >&2
-    cat "$work/fixture.log" >&2
-    exit 1
-  fi
-}
+# shellcheck source=tests/wine/wine_env.sh
+source "$source_dir/tests/wine/wine_env.sh"
 
 # --- one scenario -------------------------------------------------------------------------------
 # run_scenario <name> [options] <<'EOF' <expected driver output> EOF
@@ -165,9 +79,9 @@ run_scenario() {
   start_sim "$dir" "${sim_args[@]}"
   (cd "$cwd" && exec wine "$exe_dir/QuarnUpdater.exe" </dev/null >"$dir/app.log" 2>&1) &
   app_pid=$!
-  local -a driver_args=("$(windows_path "$dir/seen.txt")" --exit --timeout 60)
+  local -a driver_args=("$(windows_path "$dir/seen.txt")" --exit --timeout 90)
   [[ -n $between ]] && driver_args+=(--sessions 2 --handshake "$(windows_path "$dir")")
-  winrun 200 "$helpers/quarn-wine-driver.exe" "${driver_args[@]}" >"$dir/driver.log" 2>&1 &
+  winrun 240 "$helpers/quarn-wine-driver.exe" "${driver_args[@]}" >"$dir/driver.log" 2>&1 &
   local driver_pid=$!
   local problems=""
   if [[ -n $between ]]; then
@@ -387,7 +301,8 @@ line: FW crc32 check failed.\n
 end 1: PROGRAM enabled
 EOF
 
-# No completion reply: the session ends without a final line, and PROGRAM is usable again.
+# No completion reply: after the completion wait's minute the session ends without a final line,
+# and PROGRAM is usable again (the one slow row of the table).
 run_scenario no-completion-reply --sim "--silent-at completion" <<'EOF'
 start
 line: VIVozezur Version: 3.8\n
