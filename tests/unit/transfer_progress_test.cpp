@@ -146,7 +146,7 @@ enum class Ending { completionLine, box, silent };
 
 void PrintTo(Ending ending, std::ostream* out) {
   *out << (ending == Ending::completionLine ? "CompletionLine"
-           : ending == Ending::box          ? "box"
+           : ending == Ending::box          ? "Box"
                                             : "Silent");
 }
 
