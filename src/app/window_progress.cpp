@@ -45,14 +45,18 @@ bool isForeground(HWND window) {
   return foreground != nullptr && GetAncestor(foreground, GA_ROOTOWNER) == window;
 }
 
-// Flashes the taskbar button until the window comes to the foreground.
-void askForAttention(HWND window) {
-  if (isForeground(window)) return;
+void flashButton(HWND window, DWORD flags) {
   FLASHWINFO flash{};
   flash.cbSize = sizeof(flash);
   flash.hwnd = window;
-  flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+  flash.dwFlags = flags;
   FlashWindowEx(&flash);
+}
+
+// Flashes the taskbar button until the window comes to the foreground.
+void askForAttention(HWND window) {
+  if (isForeground(window)) return;
+  flashButton(window, FLASHW_ALL | FLASHW_TIMERNOFG);
   windowProgress().flashing = true;
 }
 
@@ -60,11 +64,7 @@ void askForAttention(HWND window) {
 void stopFlashing(HWND window) {
   WindowProgress& state = windowProgress();
   if (!state.flashing) return;
-  FLASHWINFO flash{};
-  flash.cbSize = sizeof(flash);
-  flash.hwnd = window;
-  flash.dwFlags = FLASHW_STOP;
-  FlashWindowEx(&flash);
+  flashButton(window, FLASHW_STOP);
   state.flashing = false;
 }
 
