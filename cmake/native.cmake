@@ -29,7 +29,8 @@ enable_testing()
 find_package(GTest REQUIRED)
 file(GLOB QUARN_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp tests/fakes/*.cpp)
 add_executable(unit_tests ${QUARN_TEST_SOURCES})
-target_sources(unit_tests PRIVATE src/app/version_text.cpp)  # the banner's portable part
+# The portable parts of the Windows program: the banner's version text and the transfer's view.
+target_sources(unit_tests PRIVATE src/app/version_text.cpp src/app/transfer_progress.cpp)
 target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE quarn_posix GTest::gtest GTest::gtest_main)
 target_compile_options(unit_tests PRIVATE ${QUARN_WARNINGS})

@@ -147,10 +147,11 @@ choose_desktop
 (cd "$workdir" && exec wine "$exe" >"$scratch/wine.log" 2>&1) &
 app_pid=$!
 
-# "WxH+x+y  +absx+absy" of the main window, as the X server sees it.
+# "WxH+x+y  +absx+absy" of the main window, as the X server sees it. While blocks go out the
+# title starts with the percentage sent ("42% - Quarn Firmware Updater").
 window_geometry() {
-  xwininfo -root -tree 2>/dev/null | awk -v title="\"$window_title\":" '
-    index($0, title) { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+[+-]/) { g = $i; a = $(i + 1) }
+  xwininfo -root -tree 2>/dev/null | awk -v title="\"([0-9]+% - )?$window_title\":" '
+    $0 ~ title { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+[+-]/) { g = $i; a = $(i + 1) }
                        split(g, p, "[+]"); print p[1] a; exit }'
 }
 

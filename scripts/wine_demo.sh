@@ -6,6 +6,9 @@
 #   scripts/wine_demo.sh --screenshot FILE
 #                                      runs on a private Xvfb display instead, presses PROGRAM
 #                                      with the UI driver and saves the window after the update
+#   scripts/wine_demo.sh --screenshot FILE --mid-transfer
+#                                      the same, but saves the window while the blocks go out,
+#                                      once its title shows 40 % or more
 #
 # It builds both presets, keeps a Wine prefix in build/wine-demo/prefix (made once, about 700 MB),
 # registers one stand-in tester ("Zentrika QUARN", "USB Serial Device (COM7)") there, maps COM7 to
@@ -14,12 +17,19 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 screenshot=""
-case "${1:-}" in
-  --screenshot) screenshot=$(realpath -m "${2:?--screenshot needs a file}") ;;
-  "") ;;
-  -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
-  *) echo "wine_demo: unknown option $1" >&2; exit 2 ;;
-esac
+mid_transfer=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --screenshot) screenshot=$(realpath -m "${2:?--screenshot needs a file}"); shift 2 ;;
+    --mid-transfer) mid_transfer=1; shift ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) echo "wine_demo: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+if [ "$mid_transfer" = 1 ] && [ -z "$screenshot" ]; then
+  echo "wine_demo: --mid-transfer goes with --screenshot FILE" >&2
+  exit 2
+fi
 if [ -z "$screenshot" ] && [ -z "${DISPLAY:-}" ]; then
   echo "wine_demo: no DISPLAY; use --screenshot FILE to run on a private display" >&2
   exit 2
@@ -59,9 +69,12 @@ for _ in $(seq 100); do grep -q '^ready' "$demo/sim.out" 2>/dev/null && break; s
 
 if [ -n "$screenshot" ]; then
   driver=$repo/build/windows/tests/wine/quarn-wine-driver.exe
+  driver_options="--timeout 120"
+  settle=2
+  if [ "$mid_transfer" = 1 ]; then driver_options="--leave-at-percent 40"; settle=0.5; fi
   bash scripts/screenshot.sh --prefix "$WINEPREFIX" --exe "$demo/program/QuarnUpdater.exe" \
-    --workdir "$demo/cwd" --out "$screenshot" \
-    --before "wine '$driver' 'Z:${demo//\//\\}\\seen.txt' --timeout 120 >'$demo/driver.log' 2>&1"
+    --workdir "$demo/cwd" --out "$screenshot" --settle "$settle" \
+    --before "wine '$driver' 'Z:${demo//\//\\}\\seen.txt' $driver_options >'$demo/driver.log' 2>&1"
   cat "$demo/seen.txt"
 else
   (cd "$demo/cwd" && wine "$demo/program/QuarnUpdater.exe" >"$demo/app.log" 2>&1 </dev/null)

@@ -3,6 +3,7 @@
 #include "app/about_box.hpp"
 #include "app/app_state.hpp"
 #include "app/update_thread.hpp"
+#include "app/window_progress.hpp"
 #include "resources/resource_ids.h"
 
 namespace quarn::win32 {
@@ -45,6 +46,7 @@ void runCommand(HWND window, WORD command) {
 }  // namespace
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (serveProgressMessage(window, message, wParam, lParam)) return 0;
   switch (message) {
     case WM_COMMAND:
       runCommand(window, static_cast<WORD>(wParam & 0xFFFF));

@@ -78,4 +78,9 @@ inline constexpr WideView mainWindowFailed =
 // Caption of every error box.
 inline constexpr WideView errorBoxCaption = u"Quarn Updater: Error";
 
+// Title of the main window, as its dialog template gives it, and the title while blocks go out
+// ("%s" takes the acknowledged percentage).
+inline constexpr WideView windowTitle = u"Quarn Firmware Updater";
+inline constexpr WideView transferTitleFormat = u"%s%% - Quarn Firmware Updater";
+
 }  // namespace quarn::messages

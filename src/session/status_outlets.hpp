@@ -19,7 +19,9 @@ class StatusOutlets {
   virtual void showErrorBox(ReportCode code, WideView text) = 0;
   virtual void setProgramEnabled(bool enabled) = 0;
 
-  // Progress of the block transfer, for faces that draw a progress bar. The window draws none.
+  // Progress of the block transfer: 0 bytes when the first block is about to go out, then after
+  // every acknowledged block. The console draws its bar from it, the window its taskbar button
+  // and title.
   virtual void reportTransferProgress(uint32_t bytesAcknowledged, uint32_t imageLength) {
     (void)bytesAcknowledged;
     (void)imageLength;

@@ -40,13 +40,14 @@ source "$source_dir/tests/wine/wine_env.sh"
 #   --deep                 put the program and its package in a folder over 300 characters deep
 #   --between "<command>"  run two sessions; the command changes the scene in between
 #   --image                the simulator must have received exactly QUARN.bin
+#   --driver "<options>"   more UI driver options (--watch-caption, say)
 # The program's own folder also holds a decoy ReadMe.txt (Version 5.5): the banner reads the
 # current directory's, which is never the program's folder here.
 run_scenario() {
   local name=$1
   shift
   local sim_options="" package_options="--size 3000" readme='Version 3.8\r\nQuarn tester firmware\r\n'
-  local deep=0 between="" check_image=0
+  local deep=0 between="" check_image=0 driver_options=""
   while (($#)); do
     case $1 in
       --sim) sim_options=$2; shift 2 ;;
@@ -55,6 +56,7 @@ run_scenario() {
       --deep) deep=1; shift ;;
       --between) between=$2; shift 2 ;;
       --image) check_image=1; shift ;;
+      --driver) driver_options=$2; shift 2 ;;
       *) echo "run_scenario $name: unknown option $1" >&2; exit 2 ;;
     esac
   done
@@ -81,6 +83,9 @@ run_scenario() {
   app_pid=$!
   local -a driver_args=("$(windows_path "$dir/seen.txt")" --exit --timeout 90)
   [[ -n $between ]] && driver_args+=(--sessions 2 --handshake "$(windows_path "$dir")")
+  local -a more_driver_args
+  read -r -a more_driver_args <<<"$driver_options"
+  driver_args+=("${more_driver_args[@]}")
   winrun 240 "$helpers/quarn-wine-driver.exe" "${driver_args[@]}" >"$dir/driver.log" 2>&1 &
   local driver_pid=$!
   local problems=""
@@ -321,6 +326,32 @@ line: Zentrika QUARN found\n
 line: Burning in Progress.\n Do not unplug.\n
 box: 2 Failed to program firmware.
 end 1: PROGRAM enabled
+EOF
+
+# The title counts the transfer up and is plain again after the end, on a success and on an
+# unplug. The simulator keeps the tester's line rate, so the blocks take a few seconds.
+run_scenario caption-success --package "--size 60000" --image --driver "--watch-caption" \
+  --sim "--pace-baud 256000 --exit-after-completion" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Programming complete.\n
+end 1: PROGRAM enabled
+caption: 3 or more rising percentages, then the plain title
+EOF
+
+run_scenario caption-unplugged --package "--size 60000" --driver "--watch-caption" \
+  --sim "--pace-baud 256000 --unplug-at-block 600" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+box: 2 Failed to program firmware.
+end 1: PROGRAM enabled
+caption: 3 or more rising percentages, then the plain title
 EOF
 
 # The tester comes back from its restart too late for the second opening.

@@ -2,16 +2,23 @@
 // user would see, for the scenario runner to compare.
 //
 //   quarn-wine-driver <output file> [--sessions N] [--handshake DIR] [--timeout SECONDS] [--exit]
+//                     [--watch-caption] [--leave-at-percent P]
 //
 // It waits for the main window, records the status log as shown at start-up, then presses
 // PROGRAM N times, each time waiting for the session to end. Every error box of a session is
 // read, checked (caption, owner, OK only, no icon, main window and PROGRAM disabled while it is
 // up) and dismissed with OK. With --handshake, between two sessions it creates DIR\between-K and
 // waits for DIR\go-K, so that the runner can change the scene (files, tester) in between.
-// --exit presses Exit at the end. Output (UTF-8, one fact per line, "\n" etc. escaped):
+// --exit presses Exit at the end. --watch-caption reads the window's title all through each
+// session: it must be the plain title before the press, show only rising percentages while blocks
+// go out (at least three of them), and be plain again soon after the end. --leave-at-percent P
+// stops following the first session once the title shows P % or more, and leaves the program
+// running (for a screenshot mid-transfer). Output (UTF-8, one fact per line, "\n" etc. escaped):
 //   start               line: <text>            (lines of the status log at start-up)
 //   session K           line: <text> / box: <text> / box fault: <what>   in the order seen
-//   end K: PROGRAM enabled | timeout: PROGRAM still disabled
+//   end K: PROGRAM enabled | timeout: PROGRAM still disabled | left at <P>%
+//   caption: 3 or more rising percentages, then the plain title | caption fault: <what>
+// The percentages each session showed go to standard error.
 #include <windows.h>
 
 #include <cstdio>
@@ -26,6 +33,12 @@ constexpr int exitButtonId = 1002;
 constexpr int statusLogId = 1005;
 constexpr int messageTextId = 0xFFFF;  // the text of a message box
 const std::wstring errorCaption = L"Quarn Updater: Error";
+const std::wstring plainTitle = L"Quarn Firmware Updater";
+const std::wstring percentTitleTail = L"% - Quarn Firmware Updater";
+// The window gives its plain title back once it has served the session's end, which it may do
+// just after PROGRAM is enabled again.
+constexpr DWORD plainTitleBoundMs = 5000;
+constexpr size_t fewestPercentages = 3;
 
 FILE* output = nullptr;
 
@@ -158,16 +171,96 @@ void handleErrorBox(HWND mainWindow, HWND box) {
   if (IsWindow(box) && IsWindowVisible(box)) emit("box fault: OK did not close it");
 }
 
-// One press of PROGRAM, followed until the session has ended.
-void runSession(HWND mainWindow, int number, DWORD timeoutMs, size_t& linesSeen) {
+// The percentage of "NN% - Quarn Firmware Updater", -1 for the plain title, -2 for anything else.
+int titlePercent(const std::wstring& title) {
+  if (title == plainTitle) return -1;
+  if (title.size() <= percentTitleTail.size() || title.size() > percentTitleTail.size() + 3 ||
+      title.compare(title.size() - percentTitleTail.size(), std::wstring::npos, percentTitleTail) !=
+          0) {
+    return -2;
+  }
+  int percent = 0;
+  for (size_t i = 0; i < title.size() - percentTitleTail.size(); ++i) {
+    if (title[i] < L'0' || title[i] > L'9') return -2;
+    percent = percent * 10 + (title[i] - L'0');
+  }
+  return percent <= 100 ? percent : -2;
+}
+
+// What the title showed during one session, read as often as the session is polled.
+class CaptionWatch {
+ public:
+  void read(HWND mainWindow) {
+    const std::wstring title = windowText(mainWindow);
+    if (title == last_) return;
+    last_ = title;
+    const int percent = titlePercent(title);
+    if (percent == -2) {
+      faults_.push_back("unexpected title \"" + escaped(title) + "\"");
+    } else if (percent >= 0 && !percentages_.empty() && percent < percentages_.back()) {
+      faults_.push_back("percentage fell from " + std::to_string(percentages_.back()) + " to " +
+                        std::to_string(percent));
+    } else if (percent >= 0 && (percentages_.empty() || percent > percentages_.back())) {
+      percentages_.push_back(percent);
+    }
+  }
+  int highest() const { return percentages_.empty() ? -1 : percentages_.back(); }
+
+  // After the end: waits for the plain title, then says what the session showed.
+  void finish(HWND mainWindow, int number) {
+    const ULONGLONG deadline = GetTickCount64() + plainTitleBoundMs;
+    for (;;) {
+      read(mainWindow);
+      if (last_ == plainTitle || GetTickCount64() >= deadline) break;
+      Sleep(20);
+    }
+    if (last_ != plainTitle) faults_.push_back("still \"" + escaped(last_) + "\" after the end");
+    if (percentages_.size() < fewestPercentages) {
+      faults_.push_back("only " + std::to_string(percentages_.size()) + " rising percentages");
+    }
+    std::fprintf(stderr, "session %d percentages:", number);
+    for (const int percent : percentages_) std::fprintf(stderr, " %d", percent);
+    std::fprintf(stderr, "\n");
+    if (faults_.empty()) emit("caption: 3 or more rising percentages, then the plain title");
+    for (const std::string& fault : faults_) emit("caption fault: " + fault);
+  }
+
+ private:
+  std::wstring last_ = L"\x1";  // matches no title, so the first reading counts
+  std::vector<int> percentages_;
+  std::vector<std::string> faults_;
+};
+
+struct SessionOptions {
+  DWORD timeoutMs = 60000;
+  bool watchCaption = false;
+  int leaveAtPercent = -1;  // follow the session to its end
+};
+
+// One press of PROGRAM, followed until the session has ended. False when the driver left it
+// running on purpose.
+bool runSession(HWND mainWindow, int number, const SessionOptions& options, size_t& linesSeen) {
   emit("session " + std::to_string(number));
   HWND program = GetDlgItem(mainWindow, programButtonId);
   if (!IsWindowEnabled(program)) emit("fault: PROGRAM disabled before the press");
+  CaptionWatch caption;
+  const bool readCaption = options.watchCaption || options.leaveAtPercent >= 0;
+  if (readCaption) {
+    const std::wstring before = windowText(mainWindow);
+    if (before != plainTitle) emit("caption fault: \"" + escaped(before) + "\" before the press");
+  }
   SendMessageW(program, BM_CLICK, 0, 0);
   // The PROGRAM command has run when BM_CLICK returns; from here the session ends once PROGRAM
   // is enabled again. A box always comes before that, so it is looked for first.
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
   for (;;) {
+    if (readCaption) caption.read(mainWindow);
+    if (options.leaveAtPercent >= 0 && caption.highest() >= options.leaveAtPercent) {
+      emitNewLines(mainWindow, linesSeen);
+      emit("end " + std::to_string(number) + ": left at " + std::to_string(caption.highest()) +
+           "%");
+      return false;
+    }
     if (HWND box = findErrorBox(mainWindow)) {
       emitNewLines(mainWindow, linesSeen);
       handleErrorBox(mainWindow, box);
@@ -176,15 +269,17 @@ void runSession(HWND mainWindow, int number, DWORD timeoutMs, size_t& linesSeen)
     if (IsWindowEnabled(program)) {
       emitNewLines(mainWindow, linesSeen);
       emit("end " + std::to_string(number) + ": PROGRAM enabled");
-      return;
+      break;
     }
     if (GetTickCount64() > deadline) {
       emitNewLines(mainWindow, linesSeen);
       emit("timeout: PROGRAM still disabled");
-      return;
+      break;
     }
     Sleep(20);
   }
+  if (options.watchCaption) caption.finish(mainWindow, number);
+  return true;
 }
 
 bool waitForFile(const std::wstring& path, DWORD timeoutMs) {
@@ -217,12 +312,12 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     std::fputs(
         "usage: quarn-wine-driver <output file> [--sessions N] [--handshake DIR] "
-        "[--timeout SECONDS] [--exit]\n",
+        "[--timeout SECONDS] [--exit] [--watch-caption] [--leave-at-percent P]\n",
         stderr);
     return 2;
   }
   int sessions = 1;
-  DWORD timeoutMs = 60000;
+  SessionOptions sessionOptions;
   std::wstring handshake;
   bool pressExit = false;
   for (int i = 2; i < argc; ++i) {
@@ -230,11 +325,15 @@ int wmain(int argc, wchar_t** argv) {
     if (option == L"--sessions" && i + 1 < argc) {
       sessions = _wtoi(argv[++i]);
     } else if (option == L"--timeout" && i + 1 < argc) {
-      timeoutMs = static_cast<DWORD>(_wtoi(argv[++i])) * 1000;
+      sessionOptions.timeoutMs = static_cast<DWORD>(_wtoi(argv[++i])) * 1000;
     } else if (option == L"--handshake" && i + 1 < argc) {
       handshake = argv[++i];
     } else if (option == L"--exit") {
       pressExit = true;
+    } else if (option == L"--watch-caption") {
+      sessionOptions.watchCaption = true;
+    } else if (option == L"--leave-at-percent" && i + 1 < argc) {
+      sessionOptions.leaveAtPercent = _wtoi(argv[++i]);
     } else {
       std::fprintf(stderr, "quarn-wine-driver: unknown option %ls\n", option.c_str());
       return 2;
@@ -253,11 +352,13 @@ int wmain(int argc, wchar_t** argv) {
   emitNewLines(mainWindow, linesSeen);
 
   for (int number = 1; number <= sessions; ++number) {
-    runSession(mainWindow, number, timeoutMs, linesSeen);
+    if (!runSession(mainWindow, number, sessionOptions, linesSeen)) break;
     if (number < sessions && !handshake.empty()) {
       const std::wstring suffix = std::to_wstring(number);
       createFile(handshake + L"\\between-" + suffix);
-      if (!waitForFile(handshake + L"\\go-" + suffix, timeoutMs)) emit("fault: no go from runner");
+      if (!waitForFile(handshake + L"\\go-" + suffix, sessionOptions.timeoutMs)) {
+        emit("fault: no go from runner");
+      }
     }
   }
   if (pressExit) PostMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(exitButtonId, BN_CLICKED), 0);
