@@ -62,3 +62,16 @@ add_test(NAME package_udev_rule COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/packag
          ${CMAKE_SOURCE_DIR}/dist/linux/60-zentrika-quarn.rules)
 add_test(NAME package_postinst COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/postinst_test.sh
          ${CMAKE_SOURCE_DIR}/dist/linux/postinst)
+
+# The release build and the packages that scripts/package.sh makes (skipped until it has run).
+set(QUARN_RELEASE_BUILD ${CMAKE_SOURCE_DIR}/build/release)
+set(QUARN_PACKAGES ${CMAKE_SOURCE_DIR}/build/packages)
+add_test(NAME package_release_update COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/release_update.sh
+         ${QUARN_RELEASE_BUILD} ${CMAKE_SOURCE_DIR})
+add_test(NAME package_deb COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/check_deb.sh
+         ${QUARN_PACKAGES} ${CMAKE_SOURCE_DIR} ${PROJECT_VERSION})
+add_test(NAME package_zip COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/check_zip.sh
+         ${QUARN_PACKAGES} ${CMAKE_SOURCE_DIR}/build/windows $<TARGET_FILE_DIR:quarn-sim>
+         ${CMAKE_SOURCE_DIR} ${PROJECT_VERSION})
+set_tests_properties(package_release_update package_deb package_zip PROPERTIES
+                     LABELS package SKIP_RETURN_CODE 77 TIMEOUT 600)

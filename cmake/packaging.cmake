@@ -40,10 +40,11 @@ From a command prompt
   quarn-update.exe does the same update in a console window. It takes the
   firmware package from the current directory, unless --package names another
   folder:
-      cd /d "%USERPROFILE%\Documents\QuarnUpdater"
+      cd /d "%USERPROFILE%\Documents\QuarnUpdater-@PROJECT_VERSION@-win64"
       quarn-update.exe
   quarn-update.exe --help lists its options and exit codes.
 ]=])
+  string(CONFIGURE "${QUARN_README_CONSOLE_TEXT}" QUARN_README_CONSOLE_TEXT @ONLY)
 endif()
 configure_file(${CMAKE_SOURCE_DIR}/dist/windows/ReadMe.txt.in ${QUARN_DIST_DIR}/windows/ReadMe.txt
                @ONLY NEWLINE_STYLE CRLF)
