@@ -36,6 +36,7 @@ if(TARGET quarn-update AND WIN32)
   set(QUARN_README_CONSOLE_LINE
       "  quarn-update.exe          the same update from a command prompt\n")
   set(QUARN_README_CONSOLE_TEXT [=[
+
 From a command prompt
   quarn-update.exe does the same update in a console window. It takes the
   firmware package from the current directory, unless --package names another
@@ -46,7 +47,10 @@ From a command prompt
 ]=])
   string(CONFIGURE "${QUARN_README_CONSOLE_TEXT}" QUARN_README_CONSOLE_TEXT @ONLY)
 endif()
-configure_file(${CMAKE_SOURCE_DIR}/dist/windows/ReadMe.txt.in ${QUARN_DIST_DIR}/windows/ReadMe.txt
+# Windows line ends come from a second pass: configure_file leaves those inside a substituted
+# variable as they are.
+configure_file(${CMAKE_SOURCE_DIR}/dist/windows/ReadMe.txt.in ${QUARN_DIST_DIR}/ReadMe.txt @ONLY)
+configure_file(${QUARN_DIST_DIR}/ReadMe.txt ${QUARN_DIST_DIR}/windows/ReadMe.txt
                @ONLY NEWLINE_STYLE CRLF)
 if(TARGET unit_tests)
   target_compile_definitions(unit_tests PRIVATE
