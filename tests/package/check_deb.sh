@@ -12,14 +12,9 @@ packages=$1
 source_dir=$2
 version=$3
 deb=$packages/quarn-update_${version}_amd64.deb
-if [[ ! -f $deb ]]; then
-  echo "SKIPPED: $deb is missing (run scripts/package.sh)"
-  exit 77
-fi
-work=$(mktemp -d /tmp/quarn-deb.XXXXXX)
-trap 'rm -rf "$work"' EXIT
 # shellcheck source=tests/package/checks.sh
 source "$source_dir/tests/package/checks.sh"
+begin_checks "$deb"
 
 # --- the package's fields and every entry with its mode and owner -------------------------------
 expected_fields="Package: quarn-update

@@ -14,14 +14,9 @@ source_dir=$4
 version=$5
 folder=QuarnUpdater-$version-win64
 zip=$packages/$folder.zip
-if [[ ! -f $zip ]]; then
-  echo "SKIPPED: $zip is missing (run scripts/package.sh)"
-  exit 77
-fi
-work=$(mktemp -d /tmp/quarn-zip.XXXXXX)
-trap 'rm -rf "$work"' EXIT
 # shellcheck source=tests/package/checks.sh
 source "$source_dir/tests/package/checks.sh"
+begin_checks "$zip"
 
 # The console program travels with the window when the Windows build makes one.
 programs=(QuarnUpdater.exe)

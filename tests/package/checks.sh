@@ -1,7 +1,16 @@
 # Shared by the package checks (check_deb.sh, check_zip.sh): named checks with a count, and the
-# comparisons they use. Sourced after the caller has set work (a private temporary directory).
+# comparisons they use.
 checks_passed=0
 checks_failed=()
+
+begin_checks() {  # begin_checks <package>: skips (77) when it is missing; makes the work dir
+  if [[ ! -f $1 ]]; then
+    echo "SKIPPED: $1 is missing (run scripts/package.sh)"
+    exit 77
+  fi
+  work=$(mktemp -d /tmp/quarn-package.XXXXXX)
+  trap 'rm -rf "$work"' EXIT
+}
 
 check() {  # check <what> <command...>: runs the command; on failure shows its output
   local what=$1
