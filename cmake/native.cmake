@@ -18,6 +18,7 @@ if(QUARN_SIM_SOURCES)
   add_executable(quarn-sim ${QUARN_SIM_SOURCES})
   target_link_libraries(quarn-sim PRIVATE quarn_core)
   target_compile_options(quarn-sim PRIVATE ${QUARN_WARNINGS})
+  target_compile_definitions(quarn-sim PRIVATE QUARN_VERSION="${PROJECT_VERSION}")
 endif()
 
 option(QUARN_BUILD_TESTS "Build the unit tests and register the end-to-end tests" ON)
@@ -43,3 +44,35 @@ foreach(script ${QUARN_E2E_SCRIPTS})
   add_test(NAME e2e_${name} COMMAND bash ${script} $<TARGET_FILE_DIR:quarn-update> ${CMAKE_SOURCE_DIR})
   set_tests_properties(e2e_${name} PROPERTIES TIMEOUT 900 LABELS e2e SKIP_RETURN_CODE 77)
 endforeach()
+
+# Every command-line program names the project's version.
+foreach(program quarn-update quarn-sim)
+  add_test(NAME version_${program}
+           COMMAND sh -c "out=$(\"$1\" --version) && test \"$out\" = \"$2\""
+                   version $<TARGET_FILE:${program}> "${program} ${PROJECT_VERSION}")
+endforeach()
+
+# Packaging: the resource check against resource sets compiled here, the udev rule's match keys,
+# the .deb's postinst.
+include(${CMAKE_SOURCE_DIR}/cmake/version_resource.cmake)
+quarn_configure_version_resource(QUARN_TEST_VERSION_RC QuarnUpdater.exe "Quarn Updater")
+add_test(NAME resources_check COMMAND bash ${CMAKE_SOURCE_DIR}/tests/resources/check_resources_test.sh
+         ${CMAKE_SOURCE_DIR} ${QUARN_TEST_VERSION_RC} ${PROJECT_VERSION})
+set_tests_properties(resources_check PROPERTIES SKIP_RETURN_CODE 77)
+add_test(NAME package_udev_rule COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/package/udev_rule_test.py
+         ${CMAKE_SOURCE_DIR}/dist/linux/60-zentrika-quarn.rules)
+add_test(NAME package_postinst COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/postinst_test.sh
+         ${CMAKE_SOURCE_DIR}/dist/linux/postinst)
+
+# The release build and the packages that scripts/package.sh makes (skipped until it has run).
+set(QUARN_RELEASE_BUILD ${CMAKE_SOURCE_DIR}/build/release)
+set(QUARN_PACKAGES ${CMAKE_SOURCE_DIR}/build/packages)
+add_test(NAME package_release_update COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/release_update.sh
+         ${QUARN_RELEASE_BUILD} ${CMAKE_SOURCE_DIR})
+add_test(NAME package_deb COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/check_deb.sh
+         ${QUARN_PACKAGES} ${CMAKE_SOURCE_DIR} ${PROJECT_VERSION})
+add_test(NAME package_zip COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/check_zip.sh
+         ${QUARN_PACKAGES} ${CMAKE_SOURCE_DIR}/build/windows $<TARGET_FILE_DIR:quarn-sim>
+         ${CMAKE_SOURCE_DIR} ${PROJECT_VERSION})
+set_tests_properties(package_release_update package_deb package_zip PROPERTIES
+                     LABELS package SKIP_RETURN_CODE 77 TIMEOUT 600)

@@ -2,6 +2,7 @@
 # The C and C++ runtimes are linked statically so that the .exe runs on its own.
 add_link_options(-static -static-libgcc -static-libstdc++)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+include(${CMAKE_CURRENT_LIST_DIR}/version_resource.cmake)
 
 file(GLOB QUARN_WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
 if(QUARN_WIN32_SOURCES)
@@ -20,12 +21,14 @@ if(QUARN_APP_SOURCES)
   target_link_options(QuarnUpdater PRIVATE -municode)
   target_include_directories(QuarnUpdater PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(QuarnUpdater PRIVATE ${QUARN_WARNINGS})
+  quarn_add_version_resource(QuarnUpdater "Quarn Updater")
   # windres reports no dependencies: name the files the resource script pulls in, and read the
   # linked resources back so that a template or image that drifts fails the build.
   set_source_files_properties(resources/QuarnUpdater.rc PROPERTIES OBJECT_DEPENDS
     "${CMAKE_SOURCE_DIR}/resources/resource_ids.h;${CMAKE_SOURCE_DIR}/resources/QuarnUpdater.ico;${CMAKE_SOURCE_DIR}/resources/logo.bmp;${CMAKE_SOURCE_DIR}/resources/QuarnUpdater.manifest")
   add_custom_command(TARGET QuarnUpdater POST_BUILD
-    COMMAND python3 ${CMAKE_SOURCE_DIR}/resources/check_resources.py $<TARGET_FILE:QuarnUpdater>)
+    COMMAND python3 ${CMAKE_SOURCE_DIR}/resources/check_resources.py --version ${PROJECT_VERSION}
+            $<TARGET_FILE:QuarnUpdater>)
 endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)

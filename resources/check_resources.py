@@ -1,19 +1,24 @@
 #!/usr/bin/env python3
 """Reads the compiled resources back and checks them against what the program relies on.
 
-    python3 resources/check_resources.py FILE...
+    python3 resources/check_resources.py --version X.Y.Z [--only-version-info] FILE...
 
-FILE is a compiled .res (windres -O res) or the linked QuarnUpdater.exe, whose .rsrc section is
-read directly; checking the .exe also catches a second manifest that the linker might add. The
-resource compiler adds default styles of its own to some statements, so every style, extended
-style, position, class and text of the two dialog templates is compared field by field with the
-binary DLGTEMPLATEEX, not with the .rc source. Exits non-zero on the first file with a mismatch.
+FILE is a compiled .res (windres -O res) or a linked .exe, whose .rsrc section is read directly;
+checking the .exe also catches a second manifest that the linker might add. The resource compiler
+adds default styles of its own to some statements, so every style, extended style, position,
+class and text of the two dialog templates is compared field by field with the binary
+DLGTEMPLATEEX, not with the .rc source. The version resource (the one resource beyond the
+window's own) must name release X.Y.Z in its fixed and its text fields; in an .exe its original
+file name must be the file's own. --only-version-info checks nothing but the version resource
+(for a program without the window's resources). Exits non-zero when any file has a mismatch.
 """
+import argparse
+import os
 import struct
 import sys
 import xml.etree.ElementTree as ET
 
-RT_BITMAP, RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_MANIFEST = 2, 3, 5, 14, 24
+RT_BITMAP, RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 2, 3, 5, 14, 16, 24
 TYPE_NAMES = {1: "RT_CURSOR", 2: "RT_BITMAP", 3: "RT_ICON", 4: "RT_MENU", 5: "RT_DIALOG",
               6: "RT_STRING", 9: "RT_ACCELERATOR", 14: "RT_GROUP_ICON", 16: "RT_VERSION",
               24: "RT_MANIFEST"}
@@ -24,6 +29,7 @@ INSTRUCTIONS = ("Firmware Update Instructions\n1. Connect Quarn. \n2. Click \"PR
                 "3. Wait for \"Programming Complete\" message\n"
                 "4. Check that the latest firmware version was loaded.")
 NO_ID = 0xFFFFFFFF
+ABOUT_VERSION = "Version 3.8"
 
 # name: (style, exStyle, (x, y, cx, cy), class or None, caption, controls)
 # control: (id, class, text, style, (x, y, cx, cy)); text is a str or ("ordinal", n)
@@ -40,13 +46,18 @@ DIALOGS = {
     "ABOUTBOX": (0x80C800C8, 0x00000000, (0, 0, 151, 122), None, "About", [
         (1, "BUTTON", "OK", 0x50010001, (51, 97, 50, 14)),
         (1006, "STATIC", ("ordinal", 107), 0x5000000E, (7, 7, 137, 34)),
-        (NO_ID, "STATIC", "Version 3.8", 0x50021201, (15, 53, 117, 14)),
+        (NO_ID, "STATIC", ABOUT_VERSION, 0x50021201, (15, 53, 117, 14)),
         (NO_ID, "BUTTON", "", 0x50000007, (7, 44, 137, 50)),
         (NO_ID, "STATIC", "https://www.zentrika.example", 0x50021201, (15, 74, 117, 14)),
     ]),
 }
 ICON_GROUP, ICON_SIZES = 108, (256, 128, 64, 48, 32, 24, 16)
 LOGO = 107
+VERSION_INFO, US_ENGLISH = 1, 0x0409
+FIXED_FILE_INFO_SIGNATURE, VOS_NT_WINDOWS32, VFT_APP = 0xFEEF04BD, 0x00040004, 1
+# The block key and the translation say the same: US English, UTF-16 (code page 1200).
+STRING_BLOCK, TRANSLATION = "040904B0", (US_ENGLISH, 1200)
+VERSION_TEXTS = {"CompanyName": "Zentrika", "ProductName": "Quarn Updater"}
 
 
 class Mismatch(Exception):
@@ -225,39 +236,122 @@ def check_manifest(found):
     expect("requestedExecutionLevel", dict(node.attrib), {"level": "asInvoker", "uiAccess": "false"})
 
 
+def align4(pos):
+    return (pos + 3) & ~3
+
+
+def read_version_node(data, pos):
+    """One node of a VS_VERSIONINFO tree: (key, type, value bytes, children) and the next node."""
+    length, value_length, kind = struct.unpack_from("<HHH", data, pos)
+    end = pos + length
+    key, p = read_sz_or_ord(data, pos + 6)
+    p = align4(p)
+    value_size = 2 * value_length if kind == 1 else value_length
+    value = data[p:p + value_size]
+    p = align4(p + value_size)
+    children = []
+    while p < end:
+        child, p = read_version_node(data, p)
+        children.append(child)
+    return (key, kind, value, children), align4(end)
+
+
+def child_nodes(node, what):
+    keys = [child[0] for child in node[3]]
+    expect(f"{what} blocks", len(keys), len(set(keys)))
+    return {child[0]: child for child in node[3]}
+
+
+def check_version_info(found, file_name, version):
+    entries = found.get((RT_VERSION, VERSION_INFO), [])
+    expect("version resources", len(entries), 1)
+    language, body = entries[0]
+    expect("version resource language", hex(language), hex(US_ENGLISH))
+    root, _ = read_version_node(body, 0)
+    key, _, fixed, _ = root
+    expect("version resource key", key, "VS_VERSION_INFO")
+    expect("fixed file info size", len(fixed), 52)
+    (signature, _, file_ms, file_ls, product_ms, product_ls, _, flags, os_kind, file_type,
+     _) = struct.unpack_from("<11I", fixed, 0)
+    expect("fixed file info signature", hex(signature), hex(FIXED_FILE_INFO_SIGNATURE))
+    major, minor, patch = (int(part) for part in version.split("."))
+    wanted = (major << 16 | minor, patch << 16)
+    expect("fixed file version", (file_ms, file_ls), wanted)
+    expect("fixed product version", (product_ms, product_ls), wanted)
+    expect("file flags (debug, pre-release, patched, private, special)", flags, 0)
+    expect("file OS and type", (hex(os_kind), file_type), (hex(VOS_NT_WINDOWS32), VFT_APP))
+
+    blocks = child_nodes(root, "version resource")
+    expect("version resource top blocks", sorted(blocks), ["StringFileInfo", "VarFileInfo"])
+    tables = child_nodes(blocks["StringFileInfo"], "StringFileInfo")
+    expect("string tables", sorted(tables), [STRING_BLOCK])
+    texts = {name: value.decode("utf-16-le").rstrip("\0")
+             for name, kind, value, _ in tables[STRING_BLOCK][3] if kind == 1}
+    for name, wanted_text in VERSION_TEXTS.items():
+        expect(name, texts.get(name), wanted_text)
+    expect("FileVersion and ProductVersion", (texts.get("FileVersion"), texts.get("ProductVersion")),
+           (version, version))
+    for name in ("FileDescription", "LegalCopyright", "InternalName", "OriginalFilename"):
+        expect(f"{name} present", bool(texts.get(name)), True)
+    if file_name:
+        expect("OriginalFilename", texts["OriginalFilename"].lower(), file_name.lower())
+    variables = child_nodes(blocks["VarFileInfo"], "VarFileInfo")
+    expect("VarFileInfo variables", sorted(variables), ["Translation"])
+    translation = variables["Translation"][2]
+    expect("Translation size", len(translation), 4)
+    expect("Translation", struct.unpack_from("<HH", translation, 0), TRANSLATION)
+    return f"version {version} ({texts['FileDescription']})"
+
+
 def only(found, kind, name):
     entries = found.get((kind, name), [])
     expect(f"{TYPE_NAMES.get(kind, kind)} {name} copies", len(entries), 1)
     return entries[0][1]
 
 
-def check_file(path):
+def check_file(path, version, only_version_info):
     with open(path, "rb") as f:
         data = f.read()
-    found = resources_from_pe(data) if data[:2] == b"MZ" else resources_from_res(data)
+    is_program = data[:2] == b"MZ"
+    found = resources_from_pe(data) if is_program else resources_from_res(data)
+    version_text = check_version_info(found, os.path.basename(path) if is_program else None,
+                                      version)
+    if only_version_info:
+        print(f"{path}: {version_text}")
+        return
     kinds = sorted({TYPE_NAMES.get(kind, kind) for kind, _ in found})
     expect("resource types", kinds,
            sorted(TYPE_NAMES[k] for k in (RT_BITMAP, RT_ICON, RT_DIALOG, RT_GROUP_ICON,
-                                          RT_MANIFEST)))
+                                          RT_VERSION, RT_MANIFEST)))
     expect("dialogs", sorted(name for kind, name in found if kind == RT_DIALOG), sorted(DIALOGS))
     for name in DIALOGS:
         check_dialog(name, only(found, RT_DIALOG, name))
+    # The About box's version is fixed template text: the release must be the one it names.
+    major_minor = ".".join(version.split(".")[:2])
+    expect("About box version text against the release", ABOUT_VERSION, f"Version {major_minor}")
     formats = check_icons(found)
     check_logo(found)
     check_manifest(found)
     print(f"{path}: dialogs USB3_FWUPDATE and ABOUTBOX match field by field; icon group 108: "
-          f"{', '.join(formats)}; bitmap 107 200x56 24bpp BI_RGB; one manifest (asInvoker)")
+          f"{', '.join(formats)}; bitmap 107 200x56 24bpp BI_RGB; one manifest (asInvoker); "
+          f"{version_text}")
 
 
 def main():
+    parser = argparse.ArgumentParser(description="Checks the compiled resources of the programs.")
+    parser.add_argument("--version", required=True, help="the release, X.Y.Z")
+    parser.add_argument("--only-version-info", action="store_true",
+                        help="check the version resource only")
+    parser.add_argument("files", nargs="+", metavar="FILE")
+    arguments = parser.parse_args()
     failed = False
-    for path in sys.argv[1:]:
+    for path in arguments.files:
         try:
-            check_file(path)
-        except Mismatch as problem:
+            check_file(path, arguments.version, arguments.only_version_info)
+        except (Mismatch, struct.error, UnicodeDecodeError) as problem:
             print(f"{path}: {problem}")
             failed = True
-    return 1 if failed or len(sys.argv) < 2 else 0
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# The main job: an update. With a tester connected and QUARN_PACKAGE naming the directory of a
-# real firmware package, that tester is updated; otherwise a sample package is made and flashed
-# into the simulated tester, and the image it received is compared with QUARN.bin.
+# The main job: an update, with the hardened release build. With a tester connected and
+# QUARN_PACKAGE naming the directory of a real firmware package, that tester is updated; otherwise
+# a sample package is made and flashed into the simulated tester, and the image it received is
+# compared with QUARN.bin (a difference fails the run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake --preset native >/dev/null
-cmake --build --preset native -j"$(nproc)" --target quarn-update quarn-sim >/dev/null
-bin=build/native
+cmake --preset release >/dev/null
+cmake --build --preset release -j"$(nproc)" --target quarn-update quarn-sim >/dev/null
+bin=build/release
 
 if [ -n "${QUARN_PACKAGE:-}" ]; then
   exec "$bin/quarn-update" --package "$QUARN_PACKAGE"
@@ -33,8 +34,13 @@ code=$?
 set -e
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
-if [ $code = 0 ] && cmp -s "$work/package/QUARN.bin" "$work/received.bin"; then
-  echo "The simulated tester received an image identical to QUARN.bin."
+if [ $code = 0 ]; then
+  if cmp -s "$work/package/QUARN.bin" "$work/received.bin"; then
+    echo "The simulated tester received an image identical to QUARN.bin."
+  else
+    echo "The image the simulated tester received differs from QUARN.bin."
+    code=1
+  fi
 fi
 echo "Windows program: build/windows/QuarnUpdater.exe (cmake --build --preset windows)."
 exit $code

@@ -9,6 +9,9 @@ sudo_cmd=""
 
 packages=(cmake ninja-build g++ googletest libgtest-dev mingw-w64 wine wine64 xvfb
           xauth imagemagick fonts-wine dpkg-dev python3 clang-format)
+# Packaging and its checks: CPack's .deb (file, dpkg-shlibdeps from dpkg-dev), lintian,
+# hardening-check (devscripts, reading binaries with binutils), man -l, the Windows zip.
+packages+=(file binutils lintian devscripts man-db groff-base zip unzip)
 
 missing=()
 for p in "${packages[@]}"; do

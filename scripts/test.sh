@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds both targets (Linux with sanitizers, Windows with
-# mingw-w64) and runs the unit tests, the end-to-end updates against the simulated tester, and
-# the Windows program's scenarios under Wine.
+# mingw-w64) and the release packages, and runs the unit tests, the end-to-end updates against
+# the simulated tester, the Windows program's scenarios under Wine, one update with the hardened
+# release binary, and the checks of the .deb and the Windows zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,4 +11,5 @@ cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
+bash scripts/package.sh
 ctest --preset native -j1 "$@"

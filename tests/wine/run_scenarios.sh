@@ -8,6 +8,9 @@
 #   wine-artifacts in the windows build dir).
 #   QUARN_WINE_ONLY=<regex> runs only the scenarios whose names match (the adapter check is named
 #   "adapters").
+#   QUARN_WINE_APP=<exe> runs that QuarnUpdater.exe instead of the build's (an unpacked release),
+#   QUARN_WINE_README=<file> puts that file as ReadMe.txt into the current directory of every
+#   scenario that names no --readme of its own (the release's ReadMe.txt).
 #
 # One Wine prefix serves the whole run: the fixture registers the stand-in testers of each device
 # set and clears them again, so only the sets, not the scenarios, cost a registry change.
@@ -17,12 +20,14 @@ windows_build=$(cd "$1" && pwd)
 native_build=$(cd "$2" && pwd)
 source_dir=$(cd "$3" && pwd)
 
-app_exe=$windows_build/QuarnUpdater.exe
+app_exe=${QUARN_WINE_APP:-$windows_build/QuarnUpdater.exe}
+default_readme=${QUARN_WINE_README:-}
 helpers=$windows_build/tests/wine
 sim=$native_build/quarn-sim
 artifacts=${QUARN_WINE_ARTIFACTS:-$windows_build/wine-artifacts}
 [[ -n ${QUARN_WINE_ARTIFACTS:-} ]] || rm -rf "$artifacts"  # only the default one is ours to empty
-for needed in "$app_exe" "$helpers/quarn-wine-fixture.exe" "$helpers/quarn-wine-driver.exe" \
+for needed in "$app_exe" ${default_readme:+"$default_readme"} \
+  "$helpers/quarn-wine-fixture.exe" "$helpers/quarn-wine-driver.exe" \
   "$helpers/quarn-wine-adapter-check.exe" "$sim"; do
   [[ -f $needed ]] || { echo "missing: $needed (build the windows and native presets)" >&2; exit 1; }
 done
@@ -36,7 +41,8 @@ source "$source_dir/tests/wine/wine_env.sh"
 # run_scenario <name> [options] <<'EOF' <expected driver output> EOF
 #   --sim "<options>"      simulator options (default: a well-behaved tester)
 #   --package "<options>"  make_sample_package.py options (default --size 3000)
-#   --readme <text|none>   ReadMe.txt in the current directory, printf %b text (default Version 3.8)
+#   --readme <text|none>   ReadMe.txt in the current directory, printf %b text (default Version 3.8,
+#                          or a copy of $QUARN_WINE_README)
 #   --deep                 put the program and its package in a folder over 300 characters deep
 #   --between "<command>"  run two sessions; the command changes the scene in between
 #   --image                the simulator must have received exactly QUARN.bin
@@ -47,12 +53,12 @@ run_scenario() {
   local name=$1
   shift
   local sim_options="" package_options="--size 3000" readme='Version 3.8\r\nQuarn tester firmware\r\n'
-  local deep=0 between="" check_image=0 driver_options=""
+  local deep=0 between="" check_image=0 driver_options="" readme_given=0
   while (($#)); do
     case $1 in
       --sim) sim_options=$2; shift 2 ;;
       --package) package_options=$2; shift 2 ;;
-      --readme) readme=$2; shift 2 ;;
+      --readme) readme=$2; readme_given=1; shift 2 ;;
       --deep) deep=1; shift ;;
       --between) between=$2; shift 2 ;;
       --image) check_image=1; shift ;;
@@ -76,7 +82,11 @@ run_scenario() {
   read -r -a sim_args <<<"$sim_options"
   make_package "$exe_dir" "${package_args[@]}"
   printf 'Version 5.5\r\n' >"$exe_dir/ReadMe.txt"
-  [[ $readme == none ]] || printf '%b' "$readme" >"$cwd/ReadMe.txt"
+  if [[ -n $default_readme && $readme_given == 0 ]]; then
+    cp "$default_readme" "$cwd/ReadMe.txt"
+  elif [[ $readme != none ]]; then
+    printf '%b' "$readme" >"$cwd/ReadMe.txt"
+  fi
 
   start_sim "$dir" "${sim_args[@]}"
   (cd "$cwd" && exec wine "$exe_dir/QuarnUpdater.exe" </dev/null >"$dir/app.log" 2>&1) &

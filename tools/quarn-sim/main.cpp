@@ -26,6 +26,9 @@ int main(int argc, char** argv) {
     case ParseOutcome::help:
       std::fputs(simHelpText(), stdout);
       return exitOk;
+    case ParseOutcome::version:
+      std::printf("quarn-sim %s\n", QUARN_VERSION);
+      return exitOk;
     case ParseOutcome::error:
       std::fprintf(stderr, "quarn-sim: %s\n", errorText.c_str());
       return exitUsage;

@@ -48,6 +48,7 @@ Faults (STEP = bootloader|device-id|signature|start|block|completion; K = block 
                              completion       FC 00
   --unplug-at-block K      when block K arrives, close the pty, remove the link and exit 0
   --help                   show this text
+  --version                show the simulator's version
 
 Exit status: 0 on SIGINT/SIGTERM, after an unplug or a good image; 1 when the image checked
 bad with --exit-after-completion; 2 for a usage error; 3 when the pty cannot be set up.
@@ -172,6 +173,7 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions& options, std::st
     };
 
     if (name == "--help" || name == "-h") return ParseOutcome::help;
+    if (name == "--version") return ParseOutcome::version;
     if (name == "--link" || name == "--image-out" || name == "--log") {
       const auto text = reader.value();
       if (!text || text->empty()) return fail("needs a path");

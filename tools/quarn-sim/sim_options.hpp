@@ -43,7 +43,7 @@ struct SimOptions {
   std::optional<uint8_t> completionStatus;
 };
 
-enum class ParseOutcome { run, help, error };
+enum class ParseOutcome { run, help, version, error };
 
 // Fills options from argv; on error, errorText says why.
 ParseOutcome parseSimOptions(int argc, char** argv, SimOptions& options, std::string& errorText);
