@@ -7,7 +7,7 @@ file(GLOB QUARN_WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
 if(QUARN_WIN32_SOURCES)
   add_library(quarn_win32 STATIC ${QUARN_WIN32_SOURCES})
   target_include_directories(quarn_win32 PUBLIC src)
-  target_link_libraries(quarn_win32 PUBLIC quarn_core setupapi winmm)
+  target_link_libraries(quarn_win32 PUBLIC quarn_core setupapi)
   target_compile_options(quarn_win32 PRIVATE ${QUARN_WARNINGS})
 endif()
 
