@@ -1,6 +1,7 @@
 // quarn-wine-adapter-check: runs the Win32 adapters against the real Windows (Wine) functions
 // where the window scenarios cannot look: the port state the driver is left with, the time-outs,
-// the reply wait, the device list as the adapter reads it, the package file size and the clock.
+// the reply wait, the device list as the adapter reads it, the package file size, the clock and
+// the DLL search.
 //
 //   quarn-wine-adapter-check <device path of a raw serial port> <path of an existing file>
 //
@@ -20,6 +21,7 @@
 #include "bootloader/wire_protocol.hpp"
 #include "link/serial_link.hpp"
 #include "platform/win32/comm_port.hpp"
+#include "platform/win32/dll_search.hpp"
 #include "platform/win32/setupapi_device_catalog.hpp"
 #include "platform/win32/win32_clock.hpp"
 #include "platform/win32/win32_package_files.hpp"
@@ -258,6 +260,18 @@ void checkClock() {
         "the clock moves on across a sleep of 100 ms (" + std::to_string(end - start) + " ms)");
 }
 
+// Last: from here on, DLLs load from System32 only.
+void checkDllSearch() {
+  quarn::win32::restrictDllSearchToSystem32();
+  check(LoadLibraryW(L"quarn-planted.dll") == nullptr,
+        "a DLL beside the program is not loaded by its name");
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring planted(path, length);
+  planted.replace(planted.rfind(L'\\') + 1, std::wstring::npos, L"quarn-planted.dll");
+  check(LoadLibraryW(planted.c_str()) != nullptr, "... though it loads by its full path");
+}
+
 void listDevices() {
   quarn::win32::SetupApiDeviceCatalog catalog;
   check(catalog.devicePathPrefix() == u"\\\\.\\", "device path prefix");
@@ -287,5 +301,6 @@ int wmain(int argc, wchar_t** argv) {
   checkPackageFiles(fromWide(argv[2]));
   checkClock();
   listDevices();
+  checkDllSearch();
   return failures == 0 ? 0 : 1;
 }

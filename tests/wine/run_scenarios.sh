@@ -7,7 +7,7 @@
 #   QUARN_WINE_ARTIFACTS=<dir> keeps the logs of failed scenarios there (default: a directory
 #   wine-artifacts in the windows build dir).
 #   QUARN_WINE_ONLY=<regex> runs only the scenarios whose names match (the adapter check is named
-#   "adapters").
+#   "adapters"). QUARN_WINE_SHOW_CHECK=1 prints the adapter check's lines even when it passes.
 #
 # One Wine prefix serves the whole run: the fixture registers the stand-in testers of each device
 # set and clears them again, so only the sets, not the scenarios, cost a registry change.
