@@ -20,6 +20,8 @@ if(QUARN_SIM_SOURCES)
   target_compile_options(quarn-sim PRIVATE ${QUARN_WARNINGS})
 endif()
 
+add_subdirectory(bench)
+
 option(QUARN_BUILD_TESTS "Build the unit tests and register the end-to-end tests" ON)
 if(NOT QUARN_BUILD_TESTS)
   return()
