@@ -11,7 +11,7 @@
 #   --paced-blocks N       blocks of the paced image (default 1000)
 #   --release-build DIR    quarn-update, quarn-sim and the floor client (default build/release)
 #   --windows-build DIR    the Wine helpers and the default exe (default build/windows)
-#   --no-build             use the build directories as they are
+#   --no-build             use the build directories as they are (default: build them first)
 # QUARN_BENCH_VERBOSE=1 also prints which processes each row watched.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,11 +38,14 @@ while (($#)); do
   esac
 done
 
+# A build directory that is not configured yet gets the preset's configuration.
+build_preset() {  # build_preset <preset> <directory>
+  [[ -f $2/build.ninja ]] || cmake --preset "$1" -B "$2" >/dev/null
+  cmake --build "$2" -j2 >/dev/null
+}
 if ((build)); then
-  (cd "$source_dir" && bash scripts/setup.sh >/dev/null &&
-    cmake --preset release >/dev/null && cmake --build --preset release -j2 >/dev/null &&
-    cmake --preset windows >/dev/null && cmake --build --preset windows -j2 >/dev/null) ||
-    { echo "bench.sh: the build failed" >&2; exit 1; }
+  (cd "$source_dir" && bash scripts/setup.sh >/dev/null && build_preset release "$release_build" &&
+    build_preset windows "$windows_build") || { echo "bench.sh: the build failed" >&2; exit 1; }
 fi
 exe=${exe:-$windows_build/QuarnUpdater.exe}
 helpers=$windows_build/tests/wine
