@@ -85,15 +85,13 @@ class CommPort : public SerialPort {
 
   // The wait blocks in ReadFile itself, so it wakes on the reply's last byte, not on a timer:
   // under COMMTIMEOUTS {0, 0, T} a synchronous read returns once the count asked for has
-  // arrived, or after T ms with whatever came (documented, so it holds for any COM driver). A
-  // polling wait would cost a whole timer tick per reply on Windows (15.6 ms unless the system
-  // timer is raised, machine-wide and at a power cost) and over a millisecond under Wine; an
-  // event wait (WaitCommEvent) needs an overlapped handle. The read asks for exactly the bytes
-  // still missing: those already in the driver's queue are part of the same read, and asking
-  // for more would hold a complete reply back until T. What it takes is held here and leads
-  // the next read(), in order, also when it timed out part-way. T is the slice, or the rest of
-  // the bound when that is shorter; it is set only when it changes, which is seldom in a
-  // session. A failure to set it leaves no way to bound the read: the port counts as gone.
+  // arrived, or after T ms with what came (documented, so any COM driver does it). Polling
+  // would cost a timer tick per reply (15.6 ms on Windows unless the timer is raised machine-
+  // wide, over 1 ms under Wine); WaitCommEvent needs an overlapped handle. The read asks for
+  // exactly the bytes still missing (those in the driver's queue come with it); what it takes is
+  // held and leads the next read(), also when it timed out part-way. T is the slice or the rest
+  // of the bound and is set only when it changes, which is seldom. Without it the read could
+  // not be bounded, so a port that refuses it counts as gone.
   void waitForInput(uint32_t, uint32_t wanted, uint32_t maxMilliseconds) override {
     // All-zero read time-outs would mean "wait for the count, however long".
     if (gone_ || maxMilliseconds == 0 || heldCount_ >= wanted) return;
