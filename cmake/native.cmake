@@ -21,6 +21,8 @@ if(QUARN_SIM_SOURCES)
   target_compile_definitions(quarn-sim PRIVATE QUARN_VERSION="${PROJECT_VERSION}")
 endif()
 
+add_subdirectory(bench)
+
 option(QUARN_BUILD_TESTS "Build the unit tests and register the end-to-end tests" ON)
 if(NOT QUARN_BUILD_TESTS)
   return()

@@ -4,11 +4,25 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 include(${CMAKE_CURRENT_LIST_DIR}/version_resource.cmake)
 
+# Fails the build when the program imports a DLL that is not a KnownDLL and so could be planted
+# beside it (cmake/check_imports.cmake). Every shipped .exe gets this check.
+function(quarn_check_imports target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "EXPECT_FOREIGN" "")
+  set(expectation "")
+  if(arg_EXPECT_FOREIGN)
+    set(expectation -DEXPECT_FOREIGN=${arg_EXPECT_FOREIGN})
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:${target}>
+            ${expectation} -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/check_imports.cmake
+    VERBATIM)
+endfunction()
+
 file(GLOB QUARN_WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
 if(QUARN_WIN32_SOURCES)
   add_library(quarn_win32 STATIC ${QUARN_WIN32_SOURCES})
   target_include_directories(quarn_win32 PUBLIC src)
-  target_link_libraries(quarn_win32 PUBLIC quarn_core setupapi winmm)
+  target_link_libraries(quarn_win32 PUBLIC quarn_core setupapi)
   target_compile_options(quarn_win32 PRIVATE ${QUARN_WARNINGS})
 endif()
 
@@ -29,6 +43,7 @@ if(QUARN_APP_SOURCES)
   add_custom_command(TARGET QuarnUpdater POST_BUILD
     COMMAND python3 ${CMAKE_SOURCE_DIR}/resources/check_resources.py --version ${PROJECT_VERSION}
             $<TARGET_FILE:QuarnUpdater>)
+  quarn_check_imports(QuarnUpdater)
 endif()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)

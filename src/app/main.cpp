@@ -5,6 +5,7 @@
 #include "app/app_state.hpp"
 #include "app/main_window.hpp"
 #include "app/version_banner.hpp"
+#include "platform/win32/dll_search.hpp"
 #include "platform/win32/wide_chars.hpp"
 #include "resources/resource_ids.h"
 #include "session/messages.hpp"
@@ -72,5 +73,6 @@ int runApplication(HINSTANCE instance, int showMode) {
 }  // namespace quarn::win32
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showMode) {
+  quarn::win32::restrictDllSearchToSystem32();
   return quarn::win32::runApplication(instance, showMode);
 }

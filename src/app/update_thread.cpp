@@ -16,8 +16,6 @@ namespace {
 // The argument is mainWindow, as the thread start passes it; the worker reaches the window through
 // the program-wide handle instead, like every other part of the program.
 unsigned __stdcall updateThreadMain(void*) {
-  // The reply waits poll in millisecond steps; the default 15.6 ms tick would stretch every one.
-  const TimerResolutionScope timerResolution;
   WindowOutlets outlets(mainWindow);
   SetupApiDeviceCatalog devices;
   CommPortOpener ports;

@@ -7,7 +7,7 @@
 #   QUARN_WINE_ARTIFACTS=<dir> keeps the logs of failed scenarios there (default: a directory
 #   wine-artifacts in the windows build dir).
 #   QUARN_WINE_ONLY=<regex> runs only the scenarios whose names match (the adapter check is named
-#   "adapters").
+#   "adapters"). QUARN_WINE_SHOW_CHECK=1 prints the adapter check's lines even when it passes.
 #   QUARN_WINE_APP=<exe> runs that QuarnUpdater.exe instead of the build's (an unpacked release),
 #   QUARN_WINE_README=<file> puts that file as ReadMe.txt into the current directory of every
 #   scenario that names no --readme of its own (the release's ReadMe.txt).
@@ -148,10 +148,13 @@ adapter_check() {
   local dir=$work/s/adapters
   mkdir -p "$dir"
   printf 'twelve bytes' >"$dir/file.bin"
-  start_sim "$dir"
+  # A slow line (a 63-byte block takes 131 ms) makes the unplug at block 0 fall inside the wait
+  # for its acknowledgement.
+  start_sim "$dir" --unplug-at-block 0 --pace-baud 4800
   local status=0
   winrun 60 "$helpers/quarn-wine-adapter-check.exe" '\\.\COM7' "$(windows_path "$dir/file.bin")" \
     >"$dir/check.log" 2>&1 || status=$?
+  [[ -n ${QUARN_WINE_SHOW_CHECK:-} ]] && cat "$dir/check.log"
   stop_sim
   # The device list as the adapter reads it: the "main" set, registered just before.
   local listed

@@ -3,11 +3,20 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 
 #include "platform/win32/wide_chars.hpp"
+#include "session/update_session.hpp"
 
 namespace quarn::win32 {
 namespace {
+
+// The longest one read of the reply wait blocks before the wait looks at the port again. A USB
+// serial driver usually fails a pending read as soon as its device is removed, but nothing
+// documents that it must; under Wine a read of a hung-up pty even runs to its time-out (busy
+// inside Wine meanwhile). A silent tester costs one read and one status request per slice; a
+// vanished one is noticed within a slice instead of at the end of the reply bound.
+constexpr DWORD readSliceMs = 100;
 
 class CommPort : public SerialPort {
  public:
@@ -36,6 +45,7 @@ class CommPort : public SerialPort {
   // whatever is queued; zero write totals mean writes have no time-out.
   bool applyNonBlockingTimeouts() override {
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    waitTimeoutMs_.reset();
     return SetCommTimeouts(handle_, &timeouts) != FALSE;
   }
 
@@ -44,29 +54,73 @@ class CommPort : public SerialPort {
     WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   }
 
+  // The bytes the wait has taken in count as queued: to the link they are still unread input.
   std::optional<uint32_t> queuedInputBytes() override {
+    if (gone_) return std::nullopt;
     COMSTAT status{};
     if (!ClearCommError(handle_, nullptr, &status)) return std::nullopt;
-    return status.cbInQue;
+    return static_cast<uint32_t>(heldCount_) + status.cbInQue;
   }
 
+  // Held bytes first, then what the driver has queued, never more than the destination or the
+  // holding buffer takes. Only bytes known to be queued are asked for, so the read returns at
+  // once whichever time-outs the wait left set.
   uint32_t read(std::span<uint8_t> destination) override {
-    DWORD received = 0;
-    ReadFile(handle_, destination.data(), static_cast<DWORD>(destination.size()), &received,
-             nullptr);
-    return received;
+    const size_t limit = std::min(destination.size(), held_.size());
+    size_t count = std::min(limit, heldCount_);
+    std::copy_n(held_.begin(), count, destination.begin());
+    std::copy(held_.begin() + static_cast<ptrdiff_t>(count),
+              held_.begin() + static_cast<ptrdiff_t>(heldCount_), held_.begin());
+    heldCount_ -= count;
+    COMSTAT status{};
+    if (count < limit && !gone_ && ClearCommError(handle_, nullptr, &status) &&
+        status.cbInQue > 0) {
+      const DWORD more = static_cast<DWORD>(std::min<size_t>(limit - count, status.cbInQue));
+      DWORD received = 0;
+      ReadFile(handle_, destination.data() + count, more, &received, nullptr);
+      count += received;
+    }
+    return static_cast<uint32_t>(count);
   }
 
-  // The COM driver offers no cheap wait for "more input than now" on a synchronous handle, so
-  // the reply wait polls; one tick keeps it responsive without spinning (see TimerResolutionScope
-  // for why a tick is about a millisecond while a session runs).
-  void waitForInput(uint32_t, uint32_t, uint32_t maxMilliseconds) override {
-    Sleep(std::min<DWORD>(1, maxMilliseconds));
+  // The wait blocks in ReadFile itself, so it wakes on the reply's last byte, not on a timer:
+  // under COMMTIMEOUTS {0, 0, T} a synchronous read returns once the count asked for has
+  // arrived, or after T ms with what came (documented, so any COM driver does it). Polling
+  // would cost a timer tick per reply (15.6 ms on Windows unless the timer is raised machine-
+  // wide, over 1 ms under Wine); WaitCommEvent needs an overlapped handle. The read asks for
+  // exactly the bytes still missing (those in the driver's queue come with it); what it takes is
+  // held and leads the next read(), also when it timed out part-way. T is the slice or the rest
+  // of the bound and is set only when it changes, which is seldom. Without it the read could
+  // not be bounded, so a port that refuses it counts as gone.
+  void waitForInput(uint32_t, uint32_t wanted, uint32_t maxMilliseconds) override {
+    // All-zero read time-outs would mean "wait for the count, however long".
+    if (gone_ || maxMilliseconds == 0 || heldCount_ >= wanted) return;
+    const size_t missing = std::min<size_t>(wanted - heldCount_, held_.size() - heldCount_);
+    if (missing == 0) return;
+    if (!useWaitTimeout(std::min<DWORD>(maxMilliseconds, readSliceMs))) {
+      gone_ = true;
+      return;
+    }
+    DWORD received = 0;
+    ReadFile(handle_, held_.data() + heldCount_, static_cast<DWORD>(missing), &received, nullptr);
+    heldCount_ += received;
   }
 
  private:
+  bool useWaitTimeout(DWORD milliseconds) {
+    if (waitTimeoutMs_ == milliseconds) return true;
+    COMMTIMEOUTS timeouts{0, 0, milliseconds, 0, 0};
+    if (!SetCommTimeouts(handle_, &timeouts)) return false;
+    waitTimeoutMs_ = milliseconds;
+    return true;
+  }
+
   HANDLE handle_;
   DCB state_{};
+  std::array<uint8_t, receiveBufferSize> held_{};
+  size_t heldCount_ = 0;
+  std::optional<DWORD> waitTimeoutMs_;  // the read total of the wait's time-outs, once set
+  bool gone_ = false;
 };
 
 }  // namespace

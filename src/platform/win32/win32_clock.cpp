@@ -1,8 +1,6 @@
 #include "platform/win32/win32_clock.hpp"
 
 #include <windows.h>
-// windows.h first: the multimedia timer header builds on its types.
-#include <timeapi.h>
 
 namespace quarn::win32 {
 
@@ -12,13 +10,6 @@ uint64_t Win32Clock::nowMilliseconds() {
 
 void Win32Clock::sleepMilliseconds(uint32_t milliseconds) {
   Sleep(milliseconds);
-}
-
-TimerResolutionScope::TimerResolutionScope() : raised_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
-
-// Every raise is paired with exactly one release; a refused raise is not released.
-TimerResolutionScope::~TimerResolutionScope() {
-  if (raised_) timeEndPeriod(1);
 }
 
 }  // namespace quarn::win32
