@@ -56,8 +56,14 @@ int exitCodeForReport(std::optional<ReportCode> lastReport) {
   return exitNoVerdict;
 }
 
+std::string_view resultCodeForReport(std::optional<ReportCode> lastReport) {
+  if (exitCodeForReport(lastReport) == exitNoVerdict) return noVerdictCode;
+  return reportCodeName(*lastReport);
+}
+
 const char* exitCodeHelp() {
-  return "  0  programming complete\n"
+  return "  0  programming complete (--check: the package would be programmed; --list:\n"
+         "     exactly one tester)\n"
          "  1  wrong command-line options\n"
          "  2  the session ended without a verdict (no device list, or no or a malformed\n"
          "     completion reply from the tester)\n"
@@ -70,7 +76,8 @@ const char* exitCodeHelp() {
          " 14  no app signature verdict    15  start refused by the tester\n"
          " 16  no reply to the start       17  a block acknowledged with a wrong number\n"
          " 18  a block not acknowledged    19  the tester reports the G0 update failed\n"
-         " 20  the tester reports a CRC-32 failure of the image\n";
+         " 20  the tester reports a CRC-32 failure of the image\n"
+         "130  interrupted (see Interrupting below)\n";
 }
 
 }  // namespace quarn::cli
