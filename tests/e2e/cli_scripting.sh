@@ -1,0 +1,215 @@
+#!/usr/bin/env bash
+# quarn-update as scripts use it, against quarn-sim and a made-up sysfs tree (QUARN_SYSFS_ROOT,
+# QUARN_DEV_ROOT): discovery, the package from the current directory, --check, --list, --json
+# (every line parsed), --quiet, and Ctrl-C in the middle of a transfer.
+# Usage: cli_scripting.sh <directory of the native binaries> <source directory>
+set -uo pipefail
+bin=$(cd "$1" && pwd)
+src=$(cd "$2" && pwd)
+python=python3
+[[ -x /usr/bin/python3 ]] && python=/usr/bin/python3
+work=$(mktemp -d /tmp/quarn-cli.XXXXXX)
+sim_pid=""
+cleanup() {
+  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+passed=0
+failed=0
+
+# make_sysfs <dir> <product>...: one USB tty per product (ttyUSB0, ttyUSB1, ...) whose device
+# node is a link to the simulator's pty, and a built-in UART (ttyS0) without a product string.
+make_sysfs() {
+  local dir=$1 index=0 product
+  shift
+  mkdir -p "$dir/sys/class/tty/ttyS0" "$dir/sys/devices/platform/serial8250" "$dir/dev"
+  ln -s "$dir/sys/devices/platform/serial8250" "$dir/sys/class/tty/ttyS0/device"
+  for product in "$@"; do
+    local usb=$dir/sys/devices/usb1/1-$index node=ttyUSB$index
+    mkdir -p "$usb/1-$index:1.0" "$dir/sys/class/tty/$node"
+    echo 1209 >"$usb/idVendor"
+    printf '%b\n' "$product" >"$usb/product"
+    ln -s "$usb/1-$index:1.0" "$dir/sys/class/tty/$node/device"
+    ln -s "$dir/link" "$dir/dev/$node"
+    index=$((index + 1))
+  done
+}
+
+start_sim() {  # start_sim <case dir> <sim options...>
+  local dir=$1
+  shift
+  "$bin/quarn-sim" --link "$dir/link" --image-out "$dir/received.bin" --log "$dir/sim.log" "$@" \
+    >"$dir/sim.out" 2>"$dir/sim.err" &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    grep -q '^ready' "$dir/sim.out" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+stop_sim() {
+  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null
+  wait "$sim_pid" 2>/dev/null
+  sim_pid=""
+}
+
+# Every line is one JSON object, the last the result with this exit code; prints the problem.
+check_json() {  # check_json <file> <exit>
+  "$python" - "$1" "$2" <<'PY'
+import json, sys
+lines = open(sys.argv[1], encoding="utf-8", errors="strict").read().splitlines()
+if not lines:
+    sys.exit("no JSON lines")
+events = []
+for number, line in enumerate(lines, 1):
+    try:
+        event = json.loads(line)
+    except ValueError as error:
+        sys.exit(f"line {number} is not JSON ({error}): {line!r}")
+    if not isinstance(event, dict) or "event" not in event:
+        sys.exit(f"line {number} has no event: {line!r}")
+    events.append(event)
+last = events[-1]
+if last["event"] != "result" or last["exit"] != int(sys.argv[2]):
+    sys.exit(f"last line is not the result with exit {sys.argv[2]}: {lines[-1]!r}")
+if any(e["event"] == "result" for e in events[:-1]):
+    sys.exit("a result before the last line")
+progress = [e for e in events if e["event"] == "progress"]
+if progress and progress[-1]["bytes"] != progress[-1]["total"] and last["exit"] == 0:
+    sys.exit("the last progress event is not the whole image")
+PY
+}
+
+# The port is free: it opens, locks and is made exclusive again at once, and no exclusive flag
+# was left behind (TIOCGEXCL; root would pass the open even past a left flag).
+check_port_free() {  # check_port_free <link>
+  "$python" - "$1" <<'PY'
+import array, fcntl, os, sys, termios
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NONBLOCK | os.O_NOCTTY)
+flag = array.array("i", [1])
+fcntl.ioctl(fd, 0x80045440, flag, True)  # TIOCGEXCL
+if flag[0]:
+    sys.exit("the port was left exclusive")
+fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+fcntl.ioctl(fd, termios.TIOCEXCL)
+fcntl.ioctl(fd, termios.TIOCNXCL)
+os.close(fd)
+PY
+}
+
+# run_case <name> <expected exit> [options] -- <quarn-update arguments>
+#   --devices "<product>|<product>..."  USB products of the made-up sysfs (printf %b escapes)
+#   --package "<options>"  make_sample_package.py options (default --size 3000)
+#   --sim "<options>"      simulator options (a simulator runs for every case)
+#   --expect <text>        text that stdout or stderr must hold
+#   --stdout <text>        stdout must be exactly this (printf %b)
+#   --json                 every line of stdout is JSON, the last the result
+#   --image                the simulator received exactly QUARN.bin
+#   --interrupt            SIGINT once blocks flow; then exit 130 at once and the port free
+# quarn-update runs in the package's directory, so without --package it takes the package there.
+run_case() {
+  local name=$1 expected_exit=$2
+  shift 2
+  local devices="Zentrika QUARN PD Tester" package="--size 3000" sim="" expect="" stdout_is=""
+  local json=0 image=0 interrupt=0
+  while [[ $1 != -- ]]; do
+    case $1 in
+      --devices) devices=$2; shift 2 ;;
+      --package) package=$2; shift 2 ;;
+      --sim) sim=$2; shift 2 ;;
+      --expect) expect=$2; shift 2 ;;
+      --stdout) stdout_is=$2; shift 2 ;;
+      --json) json=1; shift ;;
+      --image) image=1; shift ;;
+      --interrupt) interrupt=1; shift ;;
+      *) echo "run_case $name: unknown option $1"; exit 2 ;;
+    esac
+  done
+  shift
+  local dir=$work/$name
+  mkdir -p "$dir/package"
+  local -a products package_args sim_args
+  IFS='|' read -r -a products <<<"$devices"
+  read -r -a package_args <<<"$package"
+  read -r -a sim_args <<<"$sim"
+  make_sysfs "$dir" "${products[@]}"
+  "$python" "$src/scripts/make_sample_package.py" "$dir/package" "${package_args[@]}"
+  local why="" code ms
+  if ! start_sim "$dir" --vanish 300 "${sim_args[@]}"; then
+    why="simulator did not start"
+  else
+    local t0 t1
+    t0=$(date +%s%N)
+    (cd "$dir/package" && exec env QUARN_SYSFS_ROOT="$dir/sys" QUARN_DEV_ROOT="$dir/dev" \
+      "$bin/quarn-update" "$@" >"$dir/out" 2>"$dir/err") &
+    local pid=$!
+    if ((interrupt)); then
+      for _ in $(seq 200); do
+        grep -q 'rx \[63\]' "$dir/sim.log" 2>/dev/null && break
+        sleep 0.05
+      done
+      t0=$(date +%s%N)
+      kill -INT "$pid"
+    fi
+    wait "$pid"
+    code=$?
+    t1=$(date +%s%N)
+    ms=$(((t1 - t0) / 1000000))
+    ((interrupt)) && { check_port_free "$dir/link" >"$dir/port" 2>&1 || why+="port not free: $(tail -1 "$dir/port"); "; }
+    ((interrupt && ms > 5000)) && why+="took $ms ms to end after SIGINT; "
+    stop_sim
+    [[ $code == "$expected_exit" ]] || why+="exit $code, expected $expected_exit; "
+    [[ -z $expect ]] || grep -qF -- "$expect" "$dir/out" "$dir/err" || why+="no '$expect'; "
+    if [[ -n $stdout_is ]] && [[ $(cat "$dir/out") != "$(printf '%b' "$stdout_is")" ]]; then
+      why+="stdout is not exactly '$stdout_is'; "
+    fi
+    ((json)) && { check_json "$dir/out" "$expected_exit" >"$dir/json" 2>&1 || why+="$(cat "$dir/json"); "; }
+    if ((image)) && ! cmp -s "$dir/package/QUARN.bin" "$dir/received.bin"; then
+      why+="received image differs from QUARN.bin; "
+    fi
+  fi
+  if [[ -z $why ]]; then
+    passed=$((passed + 1))
+    echo "ok   $name (${ms} ms)"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name: $why"
+    sed 's/^/  out: /' "$dir/out" 2>/dev/null | head -20
+    sed 's/^/  err: /' "$dir/err" 2>/dev/null | head -20
+    tail -5 "$dir/sim.err" 2>/dev/null | sed 's/^/  sim: /'
+  fi
+}
+
+two="Zentrika QUARN PD Tester|Zentrika QUARN PD Tester (second)"
+other="FT232R USB UART"
+bad_utf8='Zentrika QUARN \xff\xfe bench \xc3 unit'
+
+run_case update-from-current-dir 0 --image --sim "--exit-after-completion" \
+  --expect "Programming complete." --
+run_case quiet-update 0 --image --stdout "Programming complete." -- --quiet
+run_case no-tester 3 --devices "$other" \
+  --expect "Quarn Updater: Error: No Zentrika Quarn device detected." --
+run_case two-testers 4 --devices "$two" --expect "(second) found" --
+run_case check-good 0 --expect "The package passes the check" -- --check
+run_case check-bad-crc 10 --package "--size 3000 --wrong-crc" \
+  --expect "Quarn Updater: Error: Failed to validate firmware (crc32 mismatch)" -- --check
+run_case check-json-no-metadata 7 --json --package "--size 3000 --no-metadata" \
+  --expect '"code":"metadataFileMissing"' -- --check --json
+run_case list 0 --devices "Zentrika QUARN PD Tester|$other" \
+  --expect "One tester, on $work/list/dev/ttyUSB0." -- --list
+run_case list-json-malformed-product 0 --json --devices "$bad_utf8|$other" \
+  --expect '"tester":true' -- --list --json
+run_case json-success 0 --json --image --sim "--exit-after-completion" \
+  --expect '"code":"programmingComplete"' -- --json
+run_case json-start-refused 15 --json --sim "--refuse-start" \
+  --expect '"code":"startRefused"' -- --json
+run_case json-usage-error 1 --json --expect '"code":"usage"' -- --json --bogus
+run_case interrupt-text 130 --interrupt --package "--size 200000" --sim "--pace-baud 256000" \
+  --expect "update interrupted; the tester may be left in its bootloader" --
+run_case interrupt-json 130 --interrupt --json --package "--size 200000" \
+  --sim "--pace-baud 256000" --expect '"code":"interrupted"' -- --json
+
+echo "$passed passed, $failed failed"
+[[ $failed == 0 ]]
