@@ -39,7 +39,10 @@ HumanFace::HumanFace(OutputStream& out, OutputStream& err, std::string programNa
 
 void HumanFace::clearTransient() {
   if (transientWidth_ == 0) return;
-  out_.write("\r" + std::string(transientWidth_, ' ') + "\r");
+  std::string blank(transientWidth_ + 2, ' ');
+  blank.front() = '\r';
+  blank.back() = '\r';
+  out_.write(blank);
   transientWidth_ = 0;
 }
 
@@ -50,8 +53,9 @@ void HumanFace::show(OutputStream& stream, const std::string& text) {
 
 void HumanFace::showTransient(const std::string& text) {
   // Written over the old one in one piece; padding covers a longer old text.
-  std::string line = "\r" + text;
-  if (text.size() < transientWidth_) line += std::string(transientWidth_ - text.size(), ' ');
+  std::string line(1, '\r');
+  line.append(text);
+  if (text.size() < transientWidth_) line.append(transientWidth_ - text.size(), ' ');
   out_.write(line);
   transientWidth_ = std::max(text.size(), transientWidth_);
 }

@@ -55,49 +55,7 @@ stop_sim() {
   sim_pid=""
 }
 
-# Every line is one JSON object, the last the result with this exit code; prints the problem.
-check_json() {  # check_json <file> <exit>
-  "$python" - "$1" "$2" <<'PY'
-import json, sys
-lines = open(sys.argv[1], encoding="utf-8", errors="strict").read().splitlines()
-if not lines:
-    sys.exit("no JSON lines")
-events = []
-for number, line in enumerate(lines, 1):
-    try:
-        event = json.loads(line)
-    except ValueError as error:
-        sys.exit(f"line {number} is not JSON ({error}): {line!r}")
-    if not isinstance(event, dict) or "event" not in event:
-        sys.exit(f"line {number} has no event: {line!r}")
-    events.append(event)
-last = events[-1]
-if last["event"] != "result" or last["exit"] != int(sys.argv[2]):
-    sys.exit(f"last line is not the result with exit {sys.argv[2]}: {lines[-1]!r}")
-if any(e["event"] == "result" for e in events[:-1]):
-    sys.exit("a result before the last line")
-progress = [e for e in events if e["event"] == "progress"]
-if progress and progress[-1]["bytes"] != progress[-1]["total"] and last["exit"] == 0:
-    sys.exit("the last progress event is not the whole image")
-PY
-}
-
-# The port is free: it opens, locks and is made exclusive again at once, and no exclusive flag
-# was left behind (TIOCGEXCL; root would pass the open even past a left flag).
-check_port_free() {  # check_port_free <link>
-  "$python" - "$1" <<'PY'
-import array, fcntl, os, sys, termios
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_NONBLOCK | os.O_NOCTTY)
-flag = array.array("i", [1])
-fcntl.ioctl(fd, 0x80045440, flag, True)  # TIOCGEXCL
-if flag[0]:
-    sys.exit("the port was left exclusive")
-fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
-fcntl.ioctl(fd, termios.TIOCEXCL)
-fcntl.ioctl(fd, termios.TIOCNXCL)
-os.close(fd)
-PY
-}
+checks() { "$python" "$src/tests/e2e/cli_checks.py" "$@"; }
 
 # run_case <name> <expected exit> [options] -- <quarn-update arguments>
 #   --devices "<product>|<product>..."  USB products of the made-up sysfs (printf %b escapes)
@@ -157,7 +115,7 @@ run_case() {
     code=$?
     t1=$(date +%s%N)
     ms=$(((t1 - t0) / 1000000))
-    ((interrupt)) && { check_port_free "$dir/link" >"$dir/port" 2>&1 || why+="port not free: $(tail -1 "$dir/port"); "; }
+    ((interrupt)) && { checks port-free "$dir/link" >"$dir/port" 2>&1 || why+="port not free: $(tail -1 "$dir/port"); "; }
     ((interrupt && ms > 5000)) && why+="took $ms ms to end after SIGINT; "
     stop_sim
     [[ $code == "$expected_exit" ]] || why+="exit $code, expected $expected_exit; "
@@ -165,7 +123,7 @@ run_case() {
     if [[ -n $stdout_is ]] && [[ $(cat "$dir/out") != "$(printf '%b' "$stdout_is")" ]]; then
       why+="stdout is not exactly '$stdout_is'; "
     fi
-    ((json)) && { check_json "$dir/out" "$expected_exit" >"$dir/json" 2>&1 || why+="$(cat "$dir/json"); "; }
+    ((json)) && { checks json "$dir/out" "$expected_exit" >"$dir/json" 2>&1 || why+="$(cat "$dir/json"); "; }
     if ((image)) && ! cmp -s "$dir/package/QUARN.bin" "$dir/received.bin"; then
       why+="received image differs from QUARN.bin; "
     fi
