@@ -6,10 +6,11 @@
 set -uo pipefail
 bin=$(cd "$1" && pwd)
 src=$(cd "$2" && pwd)
+# shellcheck source=tests/e2e/lib/sim_control.sh
+source "$src/tests/e2e/lib/sim_control.sh"
 python=python3
 [[ -x /usr/bin/python3 ]] && python=/usr/bin/python3
 work=$(mktemp -d /tmp/quarn-cli.XXXXXX)
-sim_pid=""
 cleanup() {
   [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
   rm -rf "$work"
@@ -36,26 +37,7 @@ make_sysfs() {
   done
 }
 
-start_sim() {  # start_sim <case dir> <sim options...>
-  local dir=$1
-  shift
-  "$bin/quarn-sim" --link "$dir/link" --image-out "$dir/received.bin" --log "$dir/sim.log" "$@" \
-    >"$dir/sim.out" 2>"$dir/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    grep -q '^ready' "$dir/sim.out" 2>/dev/null && return 0
-    sleep 0.05
-  done
-  return 1
-}
-
-stop_sim() {
-  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null
-  wait "$sim_pid" 2>/dev/null
-  sim_pid=""
-}
-
-checks() { "$python" "$src/tests/e2e/cli_checks.py" "$@"; }
+checks() { "$python" "$src/tests/e2e/lib/cli_checks.py" "$@"; }
 
 # run_case <name> <expected exit> [options] -- <quarn-update arguments>
 #   --devices "<product>|<product>..."  USB products of the made-up sysfs (printf %b escapes)
@@ -95,7 +77,7 @@ run_case() {
   make_sysfs "$dir" "${products[@]}"
   "$python" "$src/scripts/make_sample_package.py" "$dir/package" "${package_args[@]}"
   local why="" code ms
-  if ! start_sim "$dir" --vanish 300 "${sim_args[@]}"; then
+  if ! start_sim "$dir" --log "$dir/sim.log" --vanish 300 "${sim_args[@]}" >"$dir/sim.why"; then
     why="simulator did not start"
   else
     local t0 t1

@@ -10,13 +10,9 @@ native_build=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
 windows_build=${QUARN_WINDOWS_BUILD:-$source_dir/build/windows}
 
-if ! command -v wine >/dev/null 2>&1; then
-  echo "SKIPPED: wine is not installed, so the Windows programs cannot be run here"
-  exit 77
-fi
 # shellcheck source=tests/wine/windows_build.sh
 source "$source_dir/tests/wine/windows_build.sh"
-ensure_windows_build "$source_dir" "$windows_build" || exit 1
+prepare_windows_build "$source_dir" "$windows_build"
 windows_build=$(cd "$windows_build" && pwd)
 
 cli_exe=$windows_build/quarn-update.exe
@@ -27,7 +23,7 @@ passed=0
 # shellcheck source=tests/wine/wine_env.sh
 source "$source_dir/tests/wine/wine_env.sh"
 
-checks() { "$python" "$source_dir/tests/e2e/cli_checks.py" "$@"; }
+checks() { "$python" "$source_dir/tests/e2e/lib/cli_checks.py" "$@"; }
 
 # run_cli <name> <expected exit> [options] -- <quarn-update.exe arguments>
 #   --package "<options>"  make_sample_package.py options (default --size 3000)

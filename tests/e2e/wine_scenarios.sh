@@ -8,13 +8,8 @@ native_build=$1
 source_dir=$2
 windows_build=${QUARN_WINDOWS_BUILD:-$source_dir/build/windows}
 
-if ! command -v wine >/dev/null 2>&1; then
-  echo "SKIPPED: wine is not installed, so the Windows program cannot be run here"
-  exit 77
-fi
-
 # shellcheck source=tests/wine/windows_build.sh
 source "$source_dir/tests/wine/windows_build.sh"
-ensure_windows_build "$source_dir" "$windows_build" || exit 1
+prepare_windows_build "$source_dir" "$windows_build"
 
 exec bash "$source_dir/tests/wine/run_scenarios.sh" "$windows_build" "$native_build" "$source_dir"
