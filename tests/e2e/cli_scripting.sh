@@ -37,78 +37,49 @@ make_sysfs() {
   done
 }
 
-checks() { "$python" "$src/tests/e2e/lib/cli_checks.py" "$@"; }
+cli_checks=$src/tests/e2e/lib/cli_checks.py
+# shellcheck source=tests/e2e/lib/cli_cases.sh
+source "$src/tests/e2e/lib/cli_cases.sh"
 
 # run_case <name> <expected exit> [options] -- <quarn-update arguments>
-#   --devices "<product>|<product>..."  USB products of the made-up sysfs (printf %b escapes)
-#   --package "<options>"  make_sample_package.py options (default --size 3000)
-#   --sim "<options>"      simulator options (a simulator runs for every case)
-#   --expect <text>        text that stdout or stderr must hold
-#   --stdout <text>        stdout must be exactly this (printf %b)
-#   --json                 every line of stdout is JSON, the last the result
-#   --image                the simulator received exactly QUARN.bin
-#   --interrupt            SIGINT once blocks flow; then exit 130 at once and the port free
-# quarn-update runs in the package's directory, so without --package it takes the package there.
+# The options are those of read_case_options (tests/e2e/lib/cli_cases.sh); --devices lists the
+# USB products of the made-up sysfs (printf %b escapes), every one a link to the simulator's
+# pty, and a simulator runs for every row. quarn-update runs in the package's directory, so
+# without --package it takes the package there.
 run_case() {
   local name=$1 expected_exit=$2
   shift 2
-  local devices="Zentrika QUARN PD Tester" package="--size 3000" sim="" expect="" stdout_is=""
-  local json=0 image=0 interrupt=0
-  while [[ $1 != -- ]]; do
-    case $1 in
-      --devices) devices=$2; shift 2 ;;
-      --package) package=$2; shift 2 ;;
-      --sim) sim=$2; shift 2 ;;
-      --expect) expect=$2; shift 2 ;;
-      --stdout) stdout_is=$2; shift 2 ;;
-      --json) json=1; shift ;;
-      --image) image=1; shift ;;
-      --interrupt) interrupt=1; shift ;;
-      *) echo "run_case $name: unknown option $1"; exit 2 ;;
-    esac
-  done
-  shift
+  local devices package sim_options expect stdout_is json image interrupt case_args
+  read_case_options "$name" "$@"
   local dir=$work/$name
   mkdir -p "$dir/package"
   local -a products package_args sim_args
   IFS='|' read -r -a products <<<"$devices"
   read -r -a package_args <<<"$package"
-  read -r -a sim_args <<<"$sim"
+  read -r -a sim_args <<<"$sim_options"
   make_sysfs "$dir" "${products[@]}"
   "$python" "$src/scripts/make_sample_package.py" "$dir/package" "${package_args[@]}"
-  local why="" code ms
+  local why="" code=0 ms=0
   if ! start_sim "$dir" --log "$dir/sim.log" --vanish 300 "${sim_args[@]}" >"$dir/sim.why"; then
     why="simulator did not start"
   else
     local t0 t1
     t0=$(date +%s%N)
     (cd "$dir/package" && exec env QUARN_SYSFS_ROOT="$dir/sys" QUARN_DEV_ROOT="$dir/dev" \
-      "$bin/quarn-update" "$@" >"$dir/out" 2>"$dir/err") &
+      "$bin/quarn-update" "${case_args[@]}" >"$dir/out" 2>"$dir/err") &
     local pid=$!
     if ((interrupt)); then
-      for _ in $(seq 200); do
-        grep -q 'rx \[63\]' "$dir/sim.log" 2>/dev/null && break
-        sleep 0.05
-      done
+      await_first_block "$dir/sim.log" || why+="no block ever arrived; "
       t0=$(date +%s%N)
       kill -INT "$pid"
     fi
-    wait "$pid"
-    code=$?
+    wait "$pid" || code=$?
     t1=$(date +%s%N)
     ms=$(((t1 - t0) / 1000000))
-    ((interrupt)) && { checks port-free "$dir/link" >"$dir/port" 2>&1 || why+="port not free: $(tail -1 "$dir/port"); "; }
+    ((interrupt)) && judge_port_free "$dir/link"
     ((interrupt && ms > 5000)) && why+="took $ms ms to end after SIGINT; "
     stop_sim
-    [[ $code == "$expected_exit" ]] || why+="exit $code, expected $expected_exit; "
-    [[ -z $expect ]] || grep -qF -- "$expect" "$dir/out" "$dir/err" || why+="no '$expect'; "
-    if [[ -n $stdout_is ]] && [[ $(cat "$dir/out") != "$(printf '%b' "$stdout_is")" ]]; then
-      why+="stdout is not exactly '$stdout_is'; "
-    fi
-    ((json)) && { checks json "$dir/out" "$expected_exit" >"$dir/json" 2>&1 || why+="$(cat "$dir/json"); "; }
-    if ((image)) && ! cmp -s "$dir/package/QUARN.bin" "$dir/received.bin"; then
-      why+="received image differs from QUARN.bin; "
-    fi
+    judge_run "$dir" "$code" "$expected_exit"
   fi
   if [[ -z $why ]]; then
     passed=$((passed + 1))

@@ -23,34 +23,21 @@ passed=0
 # shellcheck source=tests/wine/wine_env.sh
 source "$source_dir/tests/wine/wine_env.sh"
 
-checks() { "$python" "$source_dir/tests/e2e/lib/cli_checks.py" "$@"; }
+cli_checks=$source_dir/tests/e2e/lib/cli_checks.py
+# shellcheck source=tests/e2e/lib/cli_cases.sh
+source "$source_dir/tests/e2e/lib/cli_cases.sh"
 
 # run_cli <name> <expected exit> [options] -- <quarn-update.exe arguments>
-#   --package "<options>"  make_sample_package.py options (default --size 3000)
-#   --sim "<options>"      simulator options
-#   --expect <text>        text that stdout or stderr must hold
-#   --json                 every line of stdout is JSON, the last the result
-#   --image                the simulator received exactly QUARN.bin
-#   --interrupt            Ctrl-C once blocks flow (Wine turns SIGINT into CTRL_C_EVENT); then
-#                          exit 130 at once and the port free
-# The program runs in the package's directory; an argument @PACKAGE@ stands for that directory
-# as a Windows path, and the program then runs in its parent instead.
+# The options are those of read_case_options (tests/e2e/lib/cli_cases.sh), but for --devices:
+# the device sets are registered for several rows at once below. --interrupt sends SIGINT, which
+# Wine turns into the console's CTRL_C_EVENT. The program runs in the package's directory; an
+# argument @PACKAGE@ stands for that directory as a Windows path, and the program then runs in
+# its parent instead.
 run_cli() {
   local name=$1 expected_exit=$2
   shift 2
-  local package="--size 3000" sim_options="" expect="" json=0 image=0 interrupt=0
-  while [[ $1 != -- ]]; do
-    case $1 in
-      --package) package=$2; shift 2 ;;
-      --sim) sim_options=$2; shift 2 ;;
-      --expect) expect=$2; shift 2 ;;
-      --json) json=1; shift ;;
-      --image) image=1; shift ;;
-      --interrupt) interrupt=1; shift ;;
-      *) echo "run_cli $name: unknown option $1" >&2; exit 2 ;;
-    esac
-  done
-  shift
+  local devices package sim_options expect stdout_is json image interrupt case_args
+  read_case_options "$name" "$@"
   local dir=$work/cli/$name started=$SECONDS
   local cwd=$dir/package
   mkdir -p "$cwd"
@@ -59,7 +46,7 @@ run_cli() {
   read -r -a sim_args <<<"$sim_options"
   make_package "$cwd" "${package_args[@]}"
   local argument
-  for argument in "$@"; do
+  for argument in "${case_args[@]}"; do
     if [[ $argument == @PACKAGE@ ]]; then
       argument=$(windows_path "$dir/package")
       cwd=$dir
@@ -73,22 +60,17 @@ run_cli() {
     >"$dir/out" 2>"$dir/err") &
   local pid=$! interrupted_at=0
   if ((interrupt)); then
-    wait_for 60 grep -q 'rx \[63\]' "$dir/sim.log" || why+="no block ever arrived; "
+    await_first_block "$dir/sim.log" || why+="no block ever arrived; "
     interrupted_at=$SECONDS
     kill -INT "$pid"
   fi
   wait "$pid" || code=$?
-  ((interrupt && SECONDS - interrupted_at > 10)) && why+="took $((SECONDS - interrupted_at)) s after Ctrl-C; "
   if ((interrupt)); then
-    checks port-free "$work/tester" >"$dir/port" 2>&1 || why+="port not free: $(tail -1 "$dir/port"); "
+    ((SECONDS - interrupted_at <= 10)) || why+="took $((SECONDS - interrupted_at)) s after Ctrl-C; "
+    judge_port_free "$work/tester"
   fi
   stop_sim
-  [[ $code == "$expected_exit" ]] || why+="exit $code, expected $expected_exit; "
-  [[ -z $expect ]] || grep -qF -- "$expect" "$dir/out" "$dir/err" || why+="no '$expect'; "
-  ((json)) && { checks json "$dir/out" "$expected_exit" >"$dir/json" 2>&1 || why+="$(cat "$dir/json"); "; }
-  if ((image)) && ! cmp -s "$dir/package/QUARN.bin" "$dir/received.bin"; then
-    why+="the tester did not receive QUARN.bin; "
-  fi
+  judge_run "$dir" "$code" "$expected_exit"
   if [[ -z $why ]]; then
     printf 'ok    %-28s %3d s\n' "$name" $((SECONDS - started))
     passed=$((passed + 1))
