@@ -52,7 +52,7 @@ int exitCodeForReport(std::optional<ReportCode> lastReport);
 // session, noVerdict otherwise.
 std::string_view resultCodeForReport(std::optional<ReportCode> lastReport);
 
-// The table for --help, one "  N  meaning" line each.
+// The table for --help, one "  N  meaning" entry each.
 const char* exitCodeHelp();
 
 }  // namespace quarn::cli

@@ -49,7 +49,7 @@ source "$src/tests/e2e/lib/cli_cases.sh"
 run_case() {
   local name=$1 expected_exit=$2
   shift 2
-  local devices package sim_options expect stdout_is json image interrupt case_args
+  local devices package sim_options expect stdout_is json image interrupt signal case_args
   read_case_options "$name" "$@"
   local dir=$work/$name
   mkdir -p "$dir/package"
@@ -71,13 +71,13 @@ run_case() {
     if ((interrupt)); then
       await_first_block "$dir/sim.log" || why+="no block ever arrived; "
       t0=$(date +%s%N)
-      kill -INT "$pid"
+      kill -"$signal" "$pid"
     fi
     wait "$pid" || code=$?
     t1=$(date +%s%N)
     ms=$(((t1 - t0) / 1000000))
     ((interrupt)) && judge_port_free "$dir/link"
-    ((interrupt && ms > 5000)) && why+="took $ms ms to end after SIGINT; "
+    ((interrupt && ms > 5000)) && why+="took $ms ms to end after SIG$signal; "
     stop_sim
     judge_run "$dir" "$code" "$expected_exit"
   fi
@@ -119,7 +119,7 @@ run_case json-start-refused 15 --json --sim "--refuse-start" \
 run_case json-usage-error 1 --json --expect '"code":"usage"' -- --json --bogus
 run_case interrupt-text 130 --interrupt --package "--size 200000" --sim "--pace-baud 256000" \
   --expect "update interrupted; the tester may be left in its bootloader" --
-run_case interrupt-json 130 --interrupt --json --package "--size 200000" \
+run_case sigterm-json 130 --interrupt --signal TERM --json --package "--size 200000" \
   --sim "--pace-baud 256000" --expect '"code":"interrupted"' -- --json
 
 echo "$passed passed, $failed failed"

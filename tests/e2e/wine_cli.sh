@@ -36,7 +36,7 @@ source "$source_dir/tests/e2e/lib/cli_cases.sh"
 run_cli() {
   local name=$1 expected_exit=$2
   shift 2
-  local devices package sim_options expect stdout_is json image interrupt case_args
+  local devices package sim_options expect stdout_is json image interrupt signal case_args
   read_case_options "$name" "$@"
   local dir=$work/cli/$name started=$SECONDS
   local cwd=$dir/package
@@ -62,7 +62,7 @@ run_cli() {
   if ((interrupt)); then
     await_first_block "$dir/sim.log" || why+="no block ever arrived; "
     interrupted_at=$SECONDS
-    kill -INT "$pid"
+    kill -"$signal" "$pid"
   fi
   wait "$pid" || code=$?
   if ((interrupt)); then

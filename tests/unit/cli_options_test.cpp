@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/exit_codes.hpp"
+#include "cli/help_text.hpp"
 #include "cli/named_port_catalog.hpp"
 #include "cli/package_directory_files.hpp"
 #include "fakes/fake_platform.hpp"
@@ -108,6 +110,21 @@ TEST(PackageDirectoryFiles, PlacesTheProgramInsideTheDirectory) {
   EXPECT_EQ(PackageDirectoryFiles(files, u"D:\\fw").programFilePath(), u"D:\\fw\\quarn-update");
   EXPECT_EQ(PackageDirectoryFiles(files, u"D:\\fw\\").programFilePath(), u"D:\\fw\\quarn-update");
   EXPECT_EQ(PackageDirectoryFiles(files, u"").programFilePath(), u"");
+}
+
+// The manual pages are written from --help: every option and every exit code must be in it.
+TEST(HelpText, NamesEveryOptionAndExitCode) {
+  const std::string help = helpText(HelpFlavour{"quarn-update", "  PORT\n", "  Ctrl-C\n", ""});
+  for (const char* option :
+       {"--port", "--package", "--check", "--list", "--json", "--quiet", "--help", "--version"}) {
+    EXPECT_NE(help.find(std::string(option) + " "), std::string::npos) << option;
+  }
+  for (const int code : {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                         11, 12, 13, 14, 15, 16, 17, 18, 19, 20, int{exitInterrupted}}) {
+    const std::string number = std::to_string(code);
+    const std::string entry = std::string(3 - number.size(), ' ') + number + "  ";
+    EXPECT_NE(help.find("\n" + entry), std::string::npos) << code;
+  }
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 # judging of what a run left behind.
 
 # read_case_options <name> <options...> -- <program arguments...>
-# Sets, in the caller's scope: devices, package, sim_options, expect, stdout_is, json, image and
-# interrupt (with their defaults), and case_args, the arguments after "--".
+# Sets, in the caller's scope: devices, package, sim_options, expect, stdout_is, json, image,
+# interrupt and signal (with their defaults), and case_args, the arguments after "--".
 #   --devices "<product>|..."  the devices of the row (the table says what they mean)
 #   --package "<options>"      make_sample_package.py options (default --size 3000)
 #   --sim "<options>"          simulator options
@@ -12,12 +12,13 @@
 #   --stdout <text>            stdout must be exactly this (printf %b)
 #   --json                     every line of stdout is JSON, the last the result
 #   --image                    the simulator received exactly QUARN.bin
-#   --interrupt                Ctrl-C once blocks flow; then exit 130 at once and the port free
+#   --interrupt [--signal S]   Ctrl-C (SIGINT, or signal S) once blocks flow; then exit 130 at
+#                              once and the port free
 read_case_options() {
   local name=$1
   shift
   devices="Zentrika QUARN PD Tester" package="--size 3000" sim_options="" expect="" stdout_is=""
-  json=0 image=0 interrupt=0
+  json=0 image=0 interrupt=0 signal=INT
   while [[ $1 != -- ]]; do
     case $1 in
       --devices) devices=$2; shift 2 ;;
@@ -28,6 +29,7 @@ read_case_options() {
       --json) json=1; shift ;;
       --image) image=1; shift ;;
       --interrupt) interrupt=1; shift ;;
+      --signal) signal=$2; shift 2 ;;
       *) echo "$name: unknown option $1" >&2; exit 2 ;;
     esac
   done
