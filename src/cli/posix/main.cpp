@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <string>
 #include <thread>
@@ -40,10 +41,12 @@ void installSignalHandling(const sigset_t& stop) {
   signal(SIGPIPE, SIG_IGN);
 }
 
-[[noreturn]] void watchSignals(quarn::cli::CommandLine& commandLine, sigset_t stop) {
+void watchSignals(quarn::cli::CommandLine& commandLine, sigset_t stop,
+                  const std::atomic<bool>& ending) {
   for (;;) {
     int received = 0;
     if (sigwait(&stop, &received) != 0) continue;
+    if (ending) return;
     // Everything has been written straight to the descriptors: nothing is left to flush.
     if (commandLine.interrupt()) _exit(quarn::cli::exitInterrupted);
   }
@@ -57,10 +60,16 @@ int main(int argc, char** argv) {
   quarn::cli::posix::PosixCliPlatform platform;
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   quarn::cli::CommandLine commandLine(platform, arguments);
-  std::thread(watchSignals, std::ref(commandLine), stop).detach();
+  std::atomic<bool> ending = false;
+  std::thread watcher(watchSignals, std::ref(commandLine), stop, std::cref(ending));
   const int code = commandLine.run();
   // Interrupted: the watcher has written the result and ends the process; it must not find
   // the command line gone.
   if (code == quarn::cli::exitInterrupted) _exit(code);
+  // The watcher is stopped before the command line goes: one of its own signals, sent to it
+  // alone, wakes it to find the run ending.
+  ending = true;
+  pthread_kill(watcher.native_handle(), SIGHUP);
+  watcher.join();
   return code;
 }

@@ -36,8 +36,10 @@ int wmain(int argc, wchar_t** argv) {
   runningCommandLine = &commandLine;
   SetConsoleCtrlHandler(onConsoleControl, TRUE);
   const int code = commandLine.run();
-  // Interrupted: the handler has written the result and ends the process; it must not find
-  // the command line gone.
+  // Interrupted: the handler has written the result and ends the process.
   if (code == quarn::cli::exitInterrupted) Sleep(INFINITE);
-  return code;
+  // A control event may still come while the program ends, and its handler must not find the
+  // command line gone: the process ends here, with everything already written, and nothing is
+  // torn down under the handler.
+  ExitProcess(static_cast<UINT>(code));
 }
