@@ -28,6 +28,9 @@ class PortGate : public PortOpener {
   // the wake), in which case the port is left to the process's end.
   bool closeForInterrupt(const std::function<void()>& wake, uint32_t boundMs);
 
+  // The wake is repeated at this pace: one sent just before the session thread enters its
+  // blocking call (a signal that lands before poll, a cancel before ReadFile has begun) would
+  // otherwise be lost, and the call would last its whole bound.
   static constexpr uint32_t wakeIntervalMs = 10;
 
  private:
