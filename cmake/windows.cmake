@@ -46,6 +46,13 @@ if(QUARN_APP_SOURCES)
   quarn_check_imports(QuarnUpdater)
 endif()
 
+# quarn-update.exe: the command line, a console program over the same adapters.
+file(GLOB QUARN_CLI_WIN32_SOURCES CONFIGURE_DEPENDS src/cli/win32/*.cpp)
+add_executable(quarn-update ${QUARN_CLI_WIN32_SOURCES})
+target_link_libraries(quarn-update PRIVATE quarn_cli quarn_win32)
+target_link_options(quarn-update PRIVATE -municode)
+target_compile_options(quarn-update PRIVATE ${QUARN_WARNINGS})
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
   add_subdirectory(tests/wine)
 endif()

@@ -56,21 +56,36 @@ int exitCodeForReport(std::optional<ReportCode> lastReport) {
   return exitNoVerdict;
 }
 
+std::string_view resultCodeForReport(std::optional<ReportCode> lastReport) {
+  if (exitCodeForReport(lastReport) == exitNoVerdict) return noVerdictCode;
+  return reportCodeName(*lastReport);
+}
+
 const char* exitCodeHelp() {
-  return "  0  programming complete\n"
+  return "  0  programming complete (--check: the package would be programmed; --list:\n"
+         "     exactly one tester)\n"
          "  1  wrong command-line options\n"
          "  2  the session ended without a verdict (no device list, or no or a malformed\n"
          "     completion reply from the tester)\n"
-         "  3  no tester found              4  more than one tester found\n"
+         "  3  no tester found\n"
+         "  4  more than one tester found\n"
          "  5  the port could not be opened (before or after the bootloader restart)\n"
-         "  6  QUARN.bin not found          7  metadata.json not found\n"
-         "  8  metadata.json not readable   9  size mismatch\n"
-         " 10  CRC-32 mismatch             11  version mismatch\n"
-         " 12  no device ID                13  app signature rejected\n"
-         " 14  no app signature verdict    15  start refused by the tester\n"
-         " 16  no reply to the start       17  a block acknowledged with a wrong number\n"
-         " 18  a block not acknowledged    19  the tester reports the G0 update failed\n"
-         " 20  the tester reports a CRC-32 failure of the image\n";
+         "  6  QUARN.bin not found\n"
+         "  7  metadata.json not found\n"
+         "  8  metadata.json not readable\n"
+         "  9  size mismatch\n"
+         " 10  CRC-32 mismatch\n"
+         " 11  version mismatch\n"
+         " 12  no device ID\n"
+         " 13  app signature rejected\n"
+         " 14  no app signature verdict\n"
+         " 15  start refused by the tester\n"
+         " 16  no reply to the start request\n"
+         " 17  a block acknowledged with a wrong number\n"
+         " 18  a block not acknowledged\n"
+         " 19  the tester reports that the G0 update failed\n"
+         " 20  the tester reports a CRC-32 failure of the image\n"
+         "130  interrupted (see Interrupting above)\n";
 }
 
 }  // namespace quarn::cli

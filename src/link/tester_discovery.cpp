@@ -13,6 +13,10 @@ std::optional<WideText> portNameFromFriendlyName(WideView friendlyName) {
   return WideText(friendlyName.substr(open + 1, close - open - 1));
 }
 
+bool matchesTester(WideView description) {
+  return description.find(testerMatchText) != WideView::npos;
+}
+
 std::optional<WideText> DeviceList::readPortName() {
   const std::optional<WideText> friendlyName = readFriendlyName();
   if (!friendlyName) return std::nullopt;
@@ -27,7 +31,7 @@ bool discoverTester(UpdateSession& session, SessionPlatform& platform) {
   for (uint32_t index = 0; devices.selectDevice(index); ++index) {
     if (!devices.readInstanceId()) continue;
     const std::optional<WideText> description = devices.readBusReportedDescription();
-    if (!description || description->find(testerMatchText) == WideText::npos) continue;
+    if (!description || !matchesTester(*description)) continue;
     // Reported before the friendly name is read: a tester can be found and still not counted.
     addStatusLineF(platform.outlets, messages::deviceFound, {*description});
     const std::optional<WideText> portName = devices.readPortName();

@@ -6,6 +6,9 @@ namespace quarn {
 
 inline constexpr WideView testerMatchText = u"Zentrika QUARN";
 
+// A tester's bus-reported description carries the match text anywhere, in this letter case.
+bool matchesTester(WideView description);
+
 // Gives the port name between the first "(" and the first ")" after it, or nothing.
 std::optional<WideText> portNameFromFriendlyName(WideView friendlyName);
 

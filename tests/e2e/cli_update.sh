@@ -8,8 +8,9 @@
 set -uo pipefail
 bin=$1
 src=$2
+# shellcheck source=tests/e2e/lib/sim_control.sh
+source "$src/tests/e2e/lib/sim_control.sh"
 work=$(mktemp -d /tmp/quarn-e2e.XXXXXX)
-sim_pid=""
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
   rm -rf "$work"
@@ -17,26 +18,6 @@ cleanup() {
 trap cleanup EXIT
 passed=0
 failed=0
-
-start_sim() {  # start_sim <case dir> <sim options...>
-  local dir=$1; shift
-  rm -f "$dir/link"
-  "$bin/quarn-sim" --link "$dir/link" --image-out "$dir/received.bin" "$@" \
-    >"$dir/sim.out" 2>"$dir/sim.err" &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    grep -q '^ready' "$dir/sim.out" 2>/dev/null && return 0
-    sleep 0.05
-  done
-  echo "quarn-sim did not become ready: $(cat "$dir/sim.err")"
-  return 1
-}
-
-stop_sim() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  wait "$sim_pid" 2>/dev/null
-  sim_pid=""
-}
 
 # run_case <name> <image size> <expected exit> <expected report> <sim options...>
 run_case() {

@@ -8,18 +8,8 @@ native_build=$1
 source_dir=$2
 windows_build=${QUARN_WINDOWS_BUILD:-$source_dir/build/windows}
 
-if ! command -v wine >/dev/null 2>&1; then
-  echo "SKIPPED: wine is not installed, so the Windows program cannot be run here"
-  exit 77
-fi
-
-build_log=$(mktemp /tmp/quarn-windows-build.XXXXXX)
-trap 'rm -f "$build_log"' EXIT
-if [[ ! -f $windows_build/build.ninja ]]; then
-  (cd "$source_dir" && cmake --preset windows -B "$windows_build") >"$build_log" 2>&1 ||
-    { cat "$build_log"; echo "FAIL: configuring the windows preset"; exit 1; }
-fi
-cmake --build "$windows_build" -j2 >"$build_log" 2>&1 ||
-  { cat "$build_log"; echo "FAIL: building the windows preset"; exit 1; }
+# shellcheck source=tests/wine/windows_build.sh
+source "$source_dir/tests/wine/windows_build.sh"
+prepare_windows_build "$source_dir" "$windows_build"
 
 exec bash "$source_dir/tests/wine/run_scenarios.sh" "$windows_build" "$native_build" "$source_dir"

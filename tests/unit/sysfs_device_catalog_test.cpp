@@ -73,20 +73,5 @@ TEST_F(FakeSysfs, DiscoveryFindsTheTesterNode) {
   }
 }
 
-TEST(GivenPort, IsListedAsTheOneTesterUnderItsOwnPath) {
-  for (const std::string path : {"/tmp/quarn-sim", "/tmp/bench (rev B)/tester", "/tmp/a)b(c"}) {
-    posix::GivenPortCatalog catalog(path);
-    fakes::FakePlatform fake;
-    SessionPlatform platform = fake.with(catalog);
-    UpdateSession session;
-    ASSERT_TRUE(discoverTester(session, platform)) << path;
-    EXPECT_EQ(toUtf8(session.devicePath), path);
-    auto list = catalog.listPresentPorts();
-    ASSERT_TRUE(list->selectDevice(0));
-    EXPECT_NE(list->readBusReportedDescription()->find(testerMatchText), WideText::npos);
-    EXPECT_FALSE(list->selectDevice(1));
-  }
-}
-
 }  // namespace
 }  // namespace quarn

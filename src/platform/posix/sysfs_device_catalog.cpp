@@ -55,10 +55,8 @@ class ListedDevices : public DeviceList {
   }
   // The node itself, not a text cut out of the friendly name: a product string or a path with
   // parentheses of its own ("Zentrika QUARN (rev B)") must not change the port that is opened.
-  std::optional<WideText> readPortName() override {
-    if (!current_->description) return std::nullopt;
-    return fromUtf8(current_->portPath);
-  }
+  // Every tty has one, USB or not, so a device list shows it for each.
+  std::optional<WideText> readPortName() override { return fromUtf8(current_->portPath); }
 
  private:
   std::vector<Entry> entries_;
@@ -98,12 +96,6 @@ std::unique_ptr<DeviceList> SysfsDeviceCatalog::listPresentPorts() {
     entries.push_back({tty.resolved, tty.usbProduct, devRoot_ + "/" + tty.node});
   }
   return std::make_unique<ListedDevices>(std::move(entries));
-}
-
-std::unique_ptr<DeviceList> GivenPortCatalog::listPresentPorts() {
-  const std::string description = "Zentrika QUARN on " + path_;
-  return std::make_unique<ListedDevices>(
-      std::vector<ListedDevices::Entry>{{true, description, path_}});
 }
 
 }  // namespace quarn::posix

@@ -31,16 +31,4 @@ class SysfsDeviceCatalog : public DeviceCatalog {
   std::string devRoot_;
 };
 
-// A single port named on the command line, listed as one present tester so that the session
-// runs unchanged (its "found" line names the path).
-class GivenPortCatalog : public DeviceCatalog {
- public:
-  explicit GivenPortCatalog(std::string path) : path_(std::move(path)) {}
-  std::unique_ptr<DeviceList> listPresentPorts() override;
-  WideText devicePathPrefix() const override { return {}; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace quarn::posix

@@ -1,0 +1,71 @@
+#pragma once
+// What the command line tells its user, as events that a face renders: the human face as lines
+// on a terminal, the JSON face as one object per line.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "package/firmware_metadata.hpp"
+#include "session/report_code.hpp"
+#include "session/text.hpp"
+
+namespace quarn::cli {
+
+// A status-log line of the session.
+struct LineEvent {
+  ReportCode code;
+  WideText text;
+};
+
+// An error: a session's error box, or a failure of the command line itself.
+struct ErrorEvent {
+  enum class Source { session, program };
+  std::string code;  // a report code's name, or one of the command line's own ("usage", ...)
+  std::string text;  // UTF-8, as the box or the program has it
+  Source source = Source::program;
+};
+
+struct ProgressEvent {
+  uint32_t bytes;
+  uint32_t total;
+  uint64_t atMs;  // the clock's reading, for the rate a face may show
+};
+
+// One serial device of --list.
+struct DeviceEvent {
+  std::optional<std::string> description;   // the bus-reported description (USB product string)
+  std::optional<std::string> friendlyName;  // as the platform shows the port, if it has one
+  std::optional<std::string> port;          // what --port takes for this device
+  bool tester = false;                      // counted as a tester by discovery
+};
+
+// What --check found, up to the stage the package code reached.
+struct PackageEvent {
+  std::string directory;
+  bool imageRead = false;
+  uint32_t imageLength = 0;
+  uint32_t imageBytesRead = 0;
+  uint32_t imageCrc = 0;
+  bool metadataRead = false;
+  FirmwareMetadata metadata;
+};
+
+// The last event of every run.
+struct ResultEvent {
+  std::string code;
+  int exit;
+  std::string summary;  // a closing sentence for people; may be empty
+};
+
+using CliEvent =
+    std::variant<LineEvent, ErrorEvent, ProgressEvent, DeviceEvent, PackageEvent, ResultEvent>;
+
+// Renders events; called one event at a time, never from two threads at once.
+class CliFace {
+ public:
+  virtual ~CliFace() = default;
+  virtual void render(const CliEvent& event) = 0;
+};
+
+}  // namespace quarn::cli

@@ -1,0 +1,56 @@
+#pragma once
+// What each system's entry gives the command line: its console, its adapters of the core's seams,
+// and the few things only it can do (wake the session thread, explain a refused port).
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/console_seams.hpp"
+#include "cli/help_text.hpp"
+#include "link/device_list.hpp"
+#include "link/serial_port.hpp"
+#include "package/package_files.hpp"
+#include "session/clock.hpp"
+
+namespace quarn::cli {
+
+// Something the platform holds for the length of an update.
+class PlatformScope {
+ public:
+  virtual ~PlatformScope() = default;
+};
+
+struct OpenFailureHint {
+  std::string code;  // "portPermission", "portBusy"
+  std::string text;
+};
+
+class CliPlatform {
+ public:
+  virtual ~CliPlatform() = default;
+
+  virtual OutputStream& out() = 0;
+  virtual OutputStream& err() = 0;
+  virtual std::unique_ptr<CliMutex> makeMutex() = 0;
+  virtual Clock& clock() = 0;
+
+  virtual DeviceCatalog& presentDevices() = 0;
+  virtual WideText devicePathPrefix() const = 0;  // for a port named with --port
+  virtual PortOpener& ports() = 0;
+  virtual PackageFileSystem& packageFiles() = 0;
+  virtual WideText currentDirectory() = 0;  // empty when it cannot be had
+
+  // Makes a blocking port call of the thread that runs the command line return early. Called
+  // from another thread; may be called again while the first has not yet taken effect.
+  virtual void wakeSessionThread() = 0;
+  virtual std::unique_ptr<PlatformScope> holdForUpdate() { return nullptr; }
+  // Why the last opening of a port failed, when the platform can tell the user more.
+  virtual std::optional<OpenFailureHint> explainOpenFailure(const std::string& port) {
+    (void)port;
+    return std::nullopt;
+  }
+
+  virtual const HelpFlavour& helpFlavour() const = 0;
+};
+
+}  // namespace quarn::cli

@@ -1,0 +1,121 @@
+#include "cli/command_line.hpp"
+
+#include "cli/check_mode.hpp"
+#include "cli/exit_codes.hpp"
+#include "cli/human_face.hpp"
+#include "cli/json_face.hpp"
+#include "cli/list_mode.hpp"
+#include "cli/named_port_catalog.hpp"
+#include "cli/package_directory_files.hpp"
+#include "session/update_worker.hpp"
+
+#ifndef QUARN_VERSION
+#error "QUARN_VERSION must be defined by the build"
+#endif
+
+namespace quarn::cli {
+namespace {
+
+std::unique_ptr<CliFace> makeFace(CliPlatform& platform, bool json) {
+  if (json) return std::make_unique<JsonFace>(platform.out());
+  return std::make_unique<HumanFace>(platform.out(), platform.err(),
+                                     platform.helpFlavour().programName);
+}
+
+std::string interruptedText(bool updating, bool programmingStarted) {
+  if (!updating) return "interrupted";
+  if (!programmingStarted) {
+    return "update interrupted before the tester was restarted; nothing was sent to it";
+  }
+  return "update interrupted; the tester may be left in its bootloader: run the update again";
+}
+
+}  // namespace
+
+CommandLine::CommandLine(CliPlatform& platform, std::span<const std::string> arguments)
+    : platform_(platform),
+      parsed_(parseOptions(arguments)),
+      outputMutex_(platform.makeMutex()),
+      portMutex_(platform.makeMutex()),
+      ports_(platform.ports(), *portMutex_, platform.clock()) {
+  if (parsed_.options) options_ = &*parsed_.options;
+  const bool quiet = options_ && options_->quiet;
+  face_ = makeFace(platform, parsed_.json);
+  reporter_ = std::make_unique<CliReporter>(*face_, *outputMutex_, platform.clock(), quiet);
+}
+
+CommandLine::~CommandLine() = default;
+
+int CommandLine::run() {
+  const ResultEvent result = runMode();
+  // An interruption that came first has shown its own result; the process ends with its code.
+  if (!reporter_->finish(result)) return exitInterrupted;
+  return result.exit;
+}
+
+bool CommandLine::interrupt() {
+  return reporter_->interrupt(
+      [this] {
+        ports_.closeForInterrupt([this] { platform_.wakeSessionThread(); }, interruptCloseBoundMs);
+      },
+      [this](bool programmingStarted) { return interruptedText(updating(), programmingStarted); });
+}
+
+ResultEvent CommandLine::runMode() {
+  if (!options_) {
+    reporter_->failure(usageCode, parsed_.error);
+    return ResultEvent{std::string(usageCode), exitUsage, {}};
+  }
+  const std::string& program = platform_.helpFlavour().programName;
+  switch (options_->mode) {
+    case CliMode::help:
+      return ResultEvent{std::string(helpCode), exitComplete, helpText(platform_.helpFlavour())};
+    case CliMode::version:
+      return ResultEvent{std::string(versionCode), exitComplete, program + " " + QUARN_VERSION};
+    case CliMode::list:
+      return runList(*reporter_, platform_.presentDevices());
+    case CliMode::check: {
+      const WideText directory = options_->packageDirectory ? fromUtf8(*options_->packageDirectory)
+                                                            : platform_.currentDirectory();
+      PackageDirectoryFiles files(platform_.packageFiles(), directory);
+      return runCheck(*reporter_, files, platform_.clock(), toUtf8(directory));
+    }
+    case CliMode::update:
+      return runUpdate();
+  }
+  return ResultEvent{std::string(usageCode), exitUsage, {}};
+}
+
+ResultEvent CommandLine::runUpdate() {
+  const WideText directory = options_->packageDirectory ? fromUtf8(*options_->packageDirectory)
+                                                        : platform_.currentDirectory();
+  PackageDirectoryFiles files(platform_.packageFiles(), directory);
+  std::unique_ptr<NamedPortCatalog> namedPort;
+  if (options_->port) {
+    namedPort =
+        std::make_unique<NamedPortCatalog>(fromUtf8(*options_->port), platform_.devicePathPrefix());
+  }
+  DeviceCatalog& devices = namedPort ? *namedPort : platform_.presentDevices();
+  SessionPlatform session{*reporter_, devices, ports_, files, platform_.clock()};
+  {
+    const std::unique_ptr<PlatformScope> scope = platform_.holdForUpdate();
+    updateWorker(session);
+  }
+
+  const std::optional<ReportCode> last = reporter_->lastReport();
+  const int exit = exitCodeForReport(last);
+  if (exit == exitPortNotOpened) {
+    if (const auto hint =
+            platform_.explainOpenFailure(options_->port.value_or("the tester's port")))
+      reporter_->failure(hint->code, hint->text);
+  }
+  if (exit == exitNoVerdict) {
+    reporter_->failure(noVerdictCode,
+                       last ? "the tester gave no verdict on the image (no completion reply, or a "
+                              "malformed one): it may not have been updated"
+                            : "the serial devices cannot be listed");
+  }
+  return ResultEvent{std::string(resultCodeForReport(last)), exit, {}};
+}
+
+}  // namespace quarn::cli

@@ -1,0 +1,133 @@
+#include "cli/json_face.hpp"
+
+#include <memory>
+
+#include "cJSON.h"
+#include "cli/number_text.hpp"
+
+namespace quarn::cli {
+namespace {
+
+struct JsonDeleter {
+  void operator()(cJSON* item) const { cJSON_Delete(item); }
+};
+using Json = std::unique_ptr<cJSON, JsonDeleter>;
+
+struct PrintedDeleter {
+  void operator()(char* text) const { cJSON_free(text); }
+};
+
+// Texts reach cJSON as UTF-8 that the core has already made valid (a malformed product string
+// arrives with U+FFFD in place of its bad bytes), and cJSON escapes quotes and control
+// characters, so every line is valid JSON whatever a device or a file holds.
+void addText(cJSON* object, const char* name, const std::optional<std::string>& text) {
+  if (text) {
+    cJSON_AddStringToObject(object, name, text->c_str());
+  } else {
+    cJSON_AddNullToObject(object, name);
+  }
+}
+
+Json eventObject(const char* kind) {
+  Json object(cJSON_CreateObject());
+  cJSON_AddStringToObject(object.get(), "event", kind);
+  return object;
+}
+
+Json lineObject(const LineEvent& event) {
+  Json object = eventObject("line");
+  addText(object.get(), "code", std::string(reportCodeName(event.code)));
+  addText(object.get(), "text", toUtf8(event.text));
+  return object;
+}
+
+Json errorObject(const ErrorEvent& event) {
+  Json object = eventObject("error");
+  addText(object.get(), "code", event.code);
+  addText(object.get(), "text", event.text);
+  return object;
+}
+
+Json progressObject(const ProgressEvent& event) {
+  Json object = eventObject("progress");
+  cJSON_AddNumberToObject(object.get(), "bytes", event.bytes);
+  cJSON_AddNumberToObject(object.get(), "total", event.total);
+  return object;
+}
+
+Json deviceObject(const DeviceEvent& event) {
+  Json object = eventObject("device");
+  addText(object.get(), "description", event.description);
+  addText(object.get(), "friendlyName", event.friendlyName);
+  addText(object.get(), "port", event.port);
+  cJSON_AddBoolToObject(object.get(), "tester", event.tester);
+  return object;
+}
+
+void addSection(cJSON* metadata, const char* name, int32_t size, uint32_t crc,
+                const float* version) {
+  cJSON* section = cJSON_AddObjectToObject(metadata, name);
+  cJSON_AddNumberToObject(section, "size", size);
+  cJSON_AddStringToObject(section, "crc32", hex32(crc).c_str());
+  if (version) cJSON_AddNumberToObject(section, "version", shortestDouble(*version));
+}
+
+Json packageObject(const PackageEvent& event) {
+  Json object = eventObject("package");
+  addText(object.get(), "directory", event.directory);
+  if (event.imageRead) {
+    cJSON* image = cJSON_AddObjectToObject(object.get(), "image");
+    cJSON_AddNumberToObject(image, "size", event.imageLength);
+    cJSON_AddNumberToObject(image, "bytesRead", event.imageBytesRead);
+    cJSON_AddStringToObject(image, "crc32", hex32(event.imageCrc).c_str());
+  } else {
+    cJSON_AddNullToObject(object.get(), "image");
+  }
+  if (event.metadataRead) {
+    const FirmwareMetadata& m = event.metadata;
+    cJSON* metadata = cJSON_AddObjectToObject(object.get(), "metadata");
+    addSection(metadata, "QUARN", m.packageSize, m.packageCrc, nullptr);
+    cJSON* encryption = cJSON_AddObjectToObject(metadata, "encryption");
+    cJSON_AddNumberToObject(encryption, "status", m.encryptionStatus);
+    addSection(metadata, "H7", m.h7Size, m.h7Crc, &m.h7Version);
+    addSection(metadata, "G0", m.g0Size, m.g0Crc, &m.g0Version);
+  } else {
+    cJSON_AddNullToObject(object.get(), "metadata");
+  }
+  return object;
+}
+
+Json resultObject(const ResultEvent& event) {
+  Json object = eventObject("result");
+  addText(object.get(), "code", event.code);
+  cJSON_AddNumberToObject(object.get(), "exit", event.exit);
+  // The closing sentence, where there is one (the version and help texts among them).
+  if (!event.summary.empty()) addText(object.get(), "text", event.summary);
+  return object;
+}
+
+Json toJson(const CliEvent& event) {
+  return std::visit(
+      [](const auto& e) {
+        using Event = std::decay_t<decltype(e)>;
+        if constexpr (std::is_same_v<Event, LineEvent>) return lineObject(e);
+        if constexpr (std::is_same_v<Event, ErrorEvent>) return errorObject(e);
+        if constexpr (std::is_same_v<Event, ProgressEvent>) return progressObject(e);
+        if constexpr (std::is_same_v<Event, DeviceEvent>) return deviceObject(e);
+        if constexpr (std::is_same_v<Event, PackageEvent>) return packageObject(e);
+        if constexpr (std::is_same_v<Event, ResultEvent>) return resultObject(e);
+      },
+      event);
+}
+
+}  // namespace
+
+void JsonFace::render(const CliEvent& event) {
+  const Json object = toJson(event);
+  if (!object) return;
+  const std::unique_ptr<char, PrintedDeleter> text(cJSON_PrintUnformatted(object.get()));
+  // Out of memory leaves no line rather than half of one.
+  if (text) out_.write(std::string(text.get()) + "\n");
+}
+
+}  // namespace quarn::cli

@@ -1,0 +1,24 @@
+#pragma once
+// The face for programs: JSON Lines on standard output, one object per event, written with
+// cJSON. Every object has "event"; the last line of every run is the "result":
+//   {"event":"line","code":...,"text":...}      a status line of the session
+//   {"event":"error","code":...,"text":...}     an error box, or a failure of the command line
+//   {"event":"progress","bytes":...,"total":...}
+//   {"event":"device","description":...,"friendlyName":...,"port":...,"tester":...}   (--list)
+//   {"event":"package","directory":...,"image":{...},"metadata":{...}}               (--check)
+//   {"event":"result","code":...,"exit":...[,"text":...]}
+#include "cli/cli_events.hpp"
+#include "cli/console_seams.hpp"
+
+namespace quarn::cli {
+
+class JsonFace : public CliFace {
+ public:
+  explicit JsonFace(OutputStream& out) : out_(out) {}
+  void render(const CliEvent& event) override;
+
+ private:
+  OutputStream& out_;
+};
+
+}  // namespace quarn::cli

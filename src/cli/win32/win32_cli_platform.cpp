@@ -1,0 +1,64 @@
+#include "cli/win32/win32_cli_platform.hpp"
+
+#include <vector>
+
+#include "platform/win32/wide_chars.hpp"
+
+namespace quarn::cli::win32 {
+namespace {
+
+// The reply waits poll in millisecond steps, as in the window program: the finer timer is held
+// for the length of the update only.
+class TimerResolutionHold : public PlatformScope {
+  quarn::win32::TimerResolutionScope scope_;
+};
+
+}  // namespace
+
+Win32CliPlatform::Win32CliPlatform() {
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &sessionThread_, 0,
+                  FALSE, DUPLICATE_SAME_ACCESS);
+}
+
+Win32CliPlatform::~Win32CliPlatform() {
+  if (sessionThread_) CloseHandle(sessionThread_);
+}
+
+std::unique_ptr<CliMutex> Win32CliPlatform::makeMutex() {
+  return std::make_unique<CriticalSectionMutex>();
+}
+
+WideText Win32CliPlatform::currentDirectory() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0) return {};
+    if (length < buffer.size()) return quarn::win32::textFromBuffer(buffer.data(), length);
+    buffer.resize(length);  // the length asked for, terminator included
+  }
+}
+
+// The session thread may sit in a synchronous ReadFile on the port (the COM driver waiting for
+// the tester's reply): CancelSynchronousIo makes that read return, and it must have returned
+// before the port is closed under it.
+void Win32CliPlatform::wakeSessionThread() {
+  if (sessionThread_) CancelSynchronousIo(sessionThread_);
+}
+
+std::unique_ptr<PlatformScope> Win32CliPlatform::holdForUpdate() {
+  return std::make_unique<TimerResolutionHold>();
+}
+
+const HelpFlavour& Win32CliPlatform::helpFlavour() const {
+  static const HelpFlavour flavour{
+      "quarn-update",
+      "                 COM7 or \\\\.\\COM7; without it, the serial port whose bus-reported\n"
+      "                 description contains \"Zentrika QUARN\"\n",
+      "  Ctrl-C or Ctrl-Break, or closing the console window, during an update closes the\n"
+      "  port and ends the program with exit code 130 at once. If the tester had been\n"
+      "  restarted into its bootloader it stays there: run the update again.\n",
+      ""};
+  return flavour;
+}
+
+}  // namespace quarn::cli::win32
