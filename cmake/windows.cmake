@@ -52,6 +52,7 @@ add_executable(quarn-update ${QUARN_CLI_WIN32_SOURCES})
 target_link_libraries(quarn-update PRIVATE quarn_cli quarn_win32)
 target_link_options(quarn-update PRIVATE -municode)
 target_compile_options(quarn-update PRIVATE ${QUARN_WARNINGS})
+quarn_check_imports(quarn-update)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
   add_subdirectory(tests/wine)

@@ -14,12 +14,6 @@
 
 namespace quarn::cli {
 
-// Something the platform holds for the length of an update.
-class PlatformScope {
- public:
-  virtual ~PlatformScope() = default;
-};
-
 struct OpenFailureHint {
   std::string code;  // "portPermission", "portBusy"
   std::string text;
@@ -43,7 +37,6 @@ class CliPlatform {
   // Makes a blocking port call of the thread that runs the command line return early. Called
   // from another thread; may be called again while the first has not yet taken effect.
   virtual void wakeSessionThread() = 0;
-  virtual std::unique_ptr<PlatformScope> holdForUpdate() { return nullptr; }
   // Why the last opening of a port failed, when the platform can tell the user more.
   virtual std::optional<OpenFailureHint> explainOpenFailure(const std::string& port) {
     (void)port;

@@ -97,10 +97,7 @@ ResultEvent CommandLine::runUpdate() {
   }
   DeviceCatalog& devices = namedPort ? *namedPort : platform_.presentDevices();
   SessionPlatform session{*reporter_, devices, ports_, files, platform_.clock()};
-  {
-    const std::unique_ptr<PlatformScope> scope = platform_.holdForUpdate();
-    updateWorker(session);
-  }
+  updateWorker(session);
 
   const std::optional<ReportCode> last = reporter_->lastReport();
   const int exit = exitCodeForReport(last);

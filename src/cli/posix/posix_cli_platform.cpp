@@ -39,9 +39,9 @@ std::optional<OpenFailureHint> PosixCliPlatform::explainOpenFailure(const std::s
     return OpenFailureHint{
         "portPermission",
         "no permission to open " + port +
-            ". Add your user to the 'dialout' group (sudo usermod -aG dialout $USER, then log "
-            "in again), or install the udev rule dist/linux/60-zentrika-quarn.rules into "
-            "/etc/udev/rules.d/."};
+            ". Install the quarn-update package (its udev rule opens the tester to the "
+            "logged-in user), or add your user to the 'dialout' group (sudo usermod -aG dialout "
+            "$USER, then log in again)."};
   }
   if (error == EWOULDBLOCK || error == EBUSY) {
     return OpenFailureHint{"portBusy", port + " is in use by another program."};

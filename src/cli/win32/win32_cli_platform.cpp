@@ -5,15 +5,6 @@
 #include "platform/win32/wide_chars.hpp"
 
 namespace quarn::cli::win32 {
-namespace {
-
-// The reply waits poll in millisecond steps, as in the window program: the finer timer is held
-// for the length of the update only.
-class TimerResolutionHold : public PlatformScope {
-  quarn::win32::TimerResolutionScope scope_;
-};
-
-}  // namespace
 
 Win32CliPlatform::Win32CliPlatform() {
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &sessionThread_, 0,
@@ -43,10 +34,6 @@ WideText Win32CliPlatform::currentDirectory() {
 // before the port is closed under it.
 void Win32CliPlatform::wakeSessionThread() {
   if (sessionThread_) CancelSynchronousIo(sessionThread_);
-}
-
-std::unique_ptr<PlatformScope> Win32CliPlatform::holdForUpdate() {
-  return std::make_unique<TimerResolutionHold>();
 }
 
 const HelpFlavour& Win32CliPlatform::helpFlavour() const {

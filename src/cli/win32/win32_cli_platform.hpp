@@ -30,7 +30,6 @@ class Win32CliPlatform : public CliPlatform {
   PackageFileSystem& packageFiles() override { return files_; }
   WideText currentDirectory() override;
   void wakeSessionThread() override;
-  std::unique_ptr<PlatformScope> holdForUpdate() override;
   const HelpFlavour& helpFlavour() const override;
 
  private:
