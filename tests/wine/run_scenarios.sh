@@ -31,6 +31,8 @@ failures=()
 passed=0
 # shellcheck source=tests/wine/wine_env.sh
 source "$source_dir/tests/wine/wine_env.sh"
+# shellcheck source=tests/wine/soak_sessions.sh
+source "$source_dir/tests/wine/soak_sessions.sh"
 
 # --- one scenario -------------------------------------------------------------------------------
 # run_scenario <name> [options] <<'EOF' <expected driver output> EOF
@@ -160,6 +162,24 @@ session_time_problems() {
     printf 'session took %d ms, more than %d s; ' "$ms" "$most"
   elif [[ -n $least ]] && ((ms < least * 1000)); then
     printf 'session took only %d ms, less than %d s; ' "$ms" "$least"
+  fi
+}
+
+# --- many sessions in one process ---------------------------------------------------------------
+soak_row() {  # soak_row <sessions> <first checkpoint>, with the "main" device set registered
+  local name=soak-$1 started=$SECONDS
+  [[ $name =~ ${QUARN_WINE_ONLY:-.} ]] || return 0
+  soak_devices_now=main
+  if run_soak "$1" "$2"; then
+    printf 'ok    %-28s %3d s\n' "$name" $((SECONDS - started))
+    passed=$((passed + 1))
+  else
+    printf 'FAIL  %-28s %3d s\n' "$name" $((SECONDS - started))
+    failures+=("$name")
+    mkdir -p "$artifacts"
+    rm -rf "${artifacts:?}/$name"
+    cp -r "$work/s/$name" "$artifacts/$name"
+    rm -f "$artifacts/$name/program/QuarnUpdater.exe"
   fi
 }
 
@@ -434,6 +454,10 @@ line: Burning in Progress.\n Do not unplug.\n
 line: Programming complete.\n
 end 2: PROGRAM enabled
 EOF
+
+# Thirty sessions of the soak's mix in one process (tests/wine/soak.sh runs 300 by hand): every
+# outcome as its kind says, and the same handle count after sessions 10 and 30.
+soak_row 30 10
 
 # A second matching device without a port name is reported but not counted; the one tester's
 # port is mapped to nothing.
