@@ -106,17 +106,8 @@ run_scenario() {
   fi
   wait "$driver_pid" || problems+="driver exit status $?; "
 
-  # Exit was pressed: the program must end by itself, with exit code 0.
-  if wait_for 20 eval '! kill -0 "$app_pid" 2>/dev/null'; then
-    local app_status=0
-    wait "$app_pid" || app_status=$?
-    ((app_status == 0)) || problems+="program exit code $app_status; "
-  else
-    kill "$app_pid" 2>/dev/null || true
-    wait "$app_pid" 2>/dev/null || true
-    problems+="program still running after Exit; "
-  fi
-  app_pid=
+  await_app_exit
+  problems+=$app_exit_problems
   stop_sim
   if ((check_image)) && ! cmp -s "$exe_dir/QUARN.bin" "$dir/received.bin"; then
     problems+="the tester did not receive QUARN.bin; "

@@ -123,16 +123,8 @@ run_soak() {
     touch "$dir/go-$number"
   done
   wait "$driver_pid" || problems+="driver exit status $?; "
-  if wait_for 20 eval '! kill -0 "$app_pid" 2>/dev/null'; then
-    local app_status=0
-    wait "$app_pid" || app_status=$?
-    ((app_status == 0)) || problems+="program exit code $app_status; "
-  else
-    kill "$app_pid" 2>/dev/null || true
-    wait "$app_pid" 2>/dev/null || true
-    problems+="program still running after Exit; "
-  fi
-  app_pid=
+  await_app_exit
+  problems+=$app_exit_problems
   [[ -n $sim_pid ]] && stop_sim
 
   diff -u "$expected" "$dir/seen.txt" >"$dir/diff.txt" 2>&1 || problems+="what the user saw differs; "
