@@ -2,6 +2,7 @@
 // enabled again, the buffers empty and the device list released.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -270,6 +271,8 @@ TEST_P(SessionSoak, TenThousandSessionsLeaveTheHeapAsTheyFoundIt) {
   const size_t afterWarmUp = __sanitizer_get_current_allocated_bytes();
   runSessions(totalSessions - warmUpSessions);
   const size_t afterAll = __sanitizer_get_current_allocated_bytes();
+  std::printf("%s: %zu bytes in use after session %d, %zu after session %d\n", row.name,
+              afterWarmUp, warmUpSessions, afterAll, totalSessions);
   EXPECT_EQ(afterAll, afterWarmUp)
       << "bytes in use after session " << warmUpSessions << " and " << totalSessions;
   EXPECT_EQ(sessionsReportingOtherwise, 0);
