@@ -72,7 +72,13 @@ int runApplication(HINSTANCE instance, int showMode) {
 }  // namespace
 }  // namespace quarn::win32
 
+// Leaving the program does not wait for a running update session. Returning from here would
+// hand the exit to the C runtime, which runs its atexit work (the destructors of program-wide
+// objects among it) while the worker thread still runs. ExitProcess first ends every other thread
+// of the process and only then lets the runtime and the DLLs clean up, so no clean-up ever runs
+// beside the worker; the program-wide state the worker touches has no destructors anyway (the
+// package buffers assert it).
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showMode) {
   quarn::win32::restrictDllSearchToSystem32();
-  return quarn::win32::runApplication(instance, showMode);
+  ExitProcess(static_cast<UINT>(quarn::win32::runApplication(instance, showMode)));
 }

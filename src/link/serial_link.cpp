@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <type_traits>
 
 #include "session/messages.hpp"
 #include "session/status_reporting.hpp"
@@ -11,6 +12,8 @@ namespace {
 
 // Every message leaves from this one buffer; one session at a time uses it.
 std::array<uint8_t, transmitBufferSize> transmitBuffer{};
+// A session may still be writing from it while the program ends.
+static_assert(std::is_trivially_destructible_v<decltype(transmitBuffer)>);
 
 }  // namespace
 

@@ -1,8 +1,12 @@
 #include "package/crc32.hpp"
 
+#include <type_traits>
+
 namespace quarn {
 
 std::array<uint32_t, 256> crc32Table{};
+// A session may still be using it while the program ends.
+static_assert(std::is_trivially_destructible_v<decltype(crc32Table)>);
 
 namespace {
 

@@ -4,21 +4,23 @@
 
 namespace quarn {
 
-PackageBuffer imageBuffer;
-PackageBuffer metadataBuffer;
+// Constant-initialised: no code runs to set them up before the entry point, nor at exit.
+constinit PackageBuffer imageBuffer;
+constinit PackageBuffer metadataBuffer;
 
 bool PackageBuffer::allocate(uint32_t size) {
   release();
   // new[0] gives a valid, distinct pointer, so an empty image is held like any other.
-  bytes_.reset(new (std::nothrow) uint8_t[size]);
-  if (!bytes_) return false;
+  bytes_ = new (std::nothrow) uint8_t[size];
+  if (bytes_ == nullptr) return false;
   size_ = size;
   held_ = true;
   return true;
 }
 
 void PackageBuffer::release() {
-  bytes_.reset();
+  delete[] bytes_;
+  bytes_ = nullptr;
   size_ = 0;
   held_ = false;
 }

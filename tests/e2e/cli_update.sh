@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # quarn-update against quarn-sim on a pseudo-terminal: images of several sizes arrive byte for
-# byte, and a silent tester, a refused start and an unplug mid-transfer end with their own report
-# and exit code in bounded time.
+# byte, a slow and a missing completion verdict are waited for as long as the tester may take,
+# and a silent tester, a refused start and an unplug at every stage end with their own report and
+# exit code in bounded time.
 # Usage: cli_update.sh <directory of the native binaries> <source directory>
 #   QUARN_E2E_ONLY=<regex> runs only the cases whose names match (a release or a packaged binary
 #   is checked with one update).
@@ -20,6 +21,8 @@ passed=0
 failed=0
 
 # run_case <name> <image size> <expected exit> <expected report> <sim options...>
+# The session must take less than $ceiling_ms (default 15000) and at least $floor_ms (default 0);
+# set them for one row by prefixing it: ceiling_ms=5000 run_case ...
 run_case() {
   local name=$1 size=$2 expected_exit=$3 expected_report=$4; shift 4
   [[ $name =~ ${QUARN_E2E_ONLY:-.} ]] || return 0
@@ -40,7 +43,8 @@ run_case() {
     if [ "$expected_exit" = 0 ] && ! cmp -s "$dir/package/QUARN.bin" "$dir/received.bin"; then
       ok=0; why="$why; received image differs from QUARN.bin"
     fi
-    [ "$ms" -lt 15000 ] || { ok=0; why="$why; took $ms ms"; }
+    [ "$ms" -lt "${ceiling_ms:-15000}" ] || { ok=0; why="$why; took $ms ms"; }
+    [ "$ms" -ge "${floor_ms:-0}" ] || { ok=0; why="$why; took only $ms ms"; }
   else
     ok=0; why="simulator did not start"
   fi
@@ -64,6 +68,31 @@ run_case one-megabyte       1048576 0  "Programming complete." --exit-after-comp
 run_case silent-tester      130     12 "Quarn Updater: Error: Failed to retrieve Device ID." --silent-at device-id
 run_case start-refused      130     15 "Quarn Updater: Error: Please unplug and reconnect the tester and try again." --refuse-start
 run_case unplug-mid-block   6000    18 "Quarn Updater: Error: 2 Failed to program firmware." --unplug-at-block 5
+
+# The tester checks the whole image and updates its G0 before it gives its verdict, which takes
+# seconds: one 8 s later still counts. A verdict that never comes ends the session without a final
+# line once the completion wait's minute is over (the one slow row).
+floor_ms=8000 run_case completion-after-8-s 600 0 "Programming complete." \
+  --exit-after-completion --completion-delay 8000
+floor_ms=60000 ceiling_ms=70000 run_case no-completion-reply 600 2 "Burning in Progress." \
+  --silent-at completion
+
+# The tester vanishes at every stage of the exchange. Each session must end with that step's
+# report well before a reply bound could end it: the 3 s restart pause plus one 2.5 s reply bound
+# is more than the ceiling, so a vanished port noticed only when a wait runs out fails the row.
+# The 600-byte image takes blocks 0 to 9.
+while IFS='|' read -r stage point code report <&3; do
+  ceiling_ms=5000 run_case "unplug-$stage" 600 "$code" "$report" --unplug-at "$point"
+done 3<<'EOF'
+during-restart-pause|bootloader|5|Failed to open
+before-device-id-reply|device-id|12|Quarn Updater: Error: Failed to retrieve Device ID.
+before-signature-verdict|signature|14|Quarn Updater: Error: App Signiture Failed.
+before-start-reply|start|16|Quarn Updater: Error: Failed to program firmware.
+at-block-0|block:0|18|Quarn Updater: Error: 2 Failed to program firmware.
+at-middle-block|block:5|18|Quarn Updater: Error: 2 Failed to program firmware.
+at-last-block|block:9|18|Quarn Updater: Error: 2 Failed to program firmware.
+awaiting-completion-verdict|completion|2|Burning in Progress.
+EOF
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ] && [ "$passed" -gt 0 ]

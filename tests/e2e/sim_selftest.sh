@@ -159,4 +159,11 @@ wait_sim
 [[ $sim_status -eq 0 ]] || fail "reject: exit status $sim_status after SIGTERM"
 [[ ! -e $work/reject.port ]] || fail "reject: link left behind"
 
+# Unplug points that name no stage, or a block without its index, are usage errors.
+for wrong in "block" "device-id:3" "nowhere" "block:x"; do
+  status=0
+  "$sim" --unplug-at "$wrong" >/dev/null 2>&1 || status=$?
+  [[ $status -eq 2 ]] || fail "--unplug-at $wrong: exit status $status, expected 2"
+done
+
 echo "sim_selftest: ok"

@@ -36,6 +36,8 @@ failures=()
 passed=0
 # shellcheck source=tests/wine/wine_env.sh
 source "$source_dir/tests/wine/wine_env.sh"
+# shellcheck source=tests/wine/soak_sessions.sh
+source "$source_dir/tests/wine/soak_sessions.sh"
 
 # --- one scenario -------------------------------------------------------------------------------
 # run_scenario <name> [options] <<'EOF' <expected driver output> EOF
@@ -47,6 +49,10 @@ source "$source_dir/tests/wine/wine_env.sh"
 #   --between "<command>"  run two sessions; the command changes the scene in between
 #   --image                the simulator must have received exactly QUARN.bin
 #   --driver "<options>"   more UI driver options (--watch-caption, say)
+#   --within S / --at-least S   the first session (PROGRAM press to PROGRAM enabled) takes at
+#                          most / at least S seconds
+#   --exit-during MS       press Exit MS ms after the PROGRAM press, while the session runs
+#   --mid-transfer         the tester must have stored some blocks but no complete image
 # The program's own folder also holds a decoy ReadMe.txt (Version 5.5): the banner reads the
 # current directory's, which is never the program's folder here.
 run_scenario() {
@@ -54,6 +60,7 @@ run_scenario() {
   shift
   local sim_options="" package_options="--size 3000" readme='Version 3.8\r\nQuarn tester firmware\r\n'
   local deep=0 between="" check_image=0 driver_options="" readme_given=0
+  local within="" at_least="" exit_during="" mid_transfer=0
   while (($#)); do
     case $1 in
       --sim) sim_options=$2; shift 2 ;;
@@ -63,6 +70,10 @@ run_scenario() {
       --between) between=$2; shift 2 ;;
       --image) check_image=1; shift ;;
       --driver) driver_options=$2; shift 2 ;;
+      --within) within=$2; shift 2 ;;
+      --at-least) at_least=$2; shift 2 ;;
+      --exit-during) exit_during=$2; shift 2 ;;
+      --mid-transfer) mid_transfer=1; shift ;;
       *) echo "run_scenario $name: unknown option $1" >&2; exit 2 ;;
     esac
   done
@@ -96,6 +107,8 @@ run_scenario() {
   local -a more_driver_args
   read -r -a more_driver_args <<<"$driver_options"
   driver_args+=("${more_driver_args[@]}")
+  driver_args+=(--times "$(windows_path "$dir/times.txt")")
+  [[ -n $exit_during ]] && driver_args+=(--exit-during "$exit_during")
   winrun 240 "$helpers/quarn-wine-driver.exe" "${driver_args[@]}" >"$dir/driver.log" 2>&1 &
   local driver_pid=$!
   local problems=""
@@ -109,27 +122,25 @@ run_scenario() {
   fi
   wait "$driver_pid" || problems+="driver exit status $?; "
 
-  # Exit was pressed: the program must end by itself, with exit code 0.
-  if wait_for 20 eval '! kill -0 "$app_pid" 2>/dev/null'; then
-    local app_status=0
-    wait "$app_pid" || app_status=$?
-    ((app_status == 0)) || problems+="program exit code $app_status; "
-  else
-    kill "$app_pid" 2>/dev/null || true
-    wait "$app_pid" 2>/dev/null || true
-    problems+="program still running after Exit; "
-  fi
-  app_pid=
+  await_app_exit
+  problems+=$app_exit_problems
   stop_sim
   if ((check_image)) && ! cmp -s "$exe_dir/QUARN.bin" "$dir/received.bin"; then
     problems+="the tester did not receive QUARN.bin; "
+  fi
+  problems+=$(session_time_problems "$dir/times.txt" "$within" "$at_least")
+  if ((mid_transfer)) && ! grep -Eq ' [1-9][0-9]* blocks stored, images good 0 bad 0' "$dir/sim.err"; then
+    problems+="Exit was not pressed in the middle of the transfer ($(tail -1 "$dir/sim.err")); "
   fi
 
   if ! diff -u <(printf '%s\n' "$expected") "$dir/seen.txt" >"$dir/diff.txt" 2>&1; then
     problems+="what the user saw differs; "
   fi
+  local session_ms
+  session_ms=$(first_session_ms "$dir/times.txt")
   if [[ -z $problems ]]; then
-    printf 'ok    %-28s %3d s\n' "$name" $((SECONDS - started))
+    printf 'ok    %-28s %3d s%s\n' "$name" $((SECONDS - started)) \
+      "${session_ms:+  (session 1: $session_ms ms)}"
     passed=$((passed + 1))
   else
     printf 'FAIL  %-28s %3d s  %s\n' "$name" $((SECONDS - started)) "$problems"
@@ -139,6 +150,43 @@ run_scenario() {
     rm -rf "${artifacts:?}/$name"
     cp -r "$dir" "$artifacts/$name"
     rm -f "$artifacts/$name"/{program,cwd}/QuarnUpdater.exe
+  fi
+}
+
+# first_session_ms <times file>: the first session's length as the driver measured it.
+first_session_ms() { tr -d '\r' <"$1" 2>/dev/null | sed -n 's/^session 1: \([0-9]*\) ms$/\1/p'; }
+
+# session_time_problems <times file> <most seconds or ""> <least seconds or "">: what is wrong
+# with the first session's length, if anything.
+session_time_problems() {
+  local file=$1 most=$2 least=$3
+  [[ -z $most && -z $least ]] && return 0
+  local ms
+  ms=$(first_session_ms "$file")
+  if [[ -z $ms ]]; then
+    printf 'no session time; '
+  elif [[ -n $most ]] && ((ms > most * 1000)); then
+    printf 'session took %d ms, more than %d s; ' "$ms" "$most"
+  elif [[ -n $least ]] && ((ms < least * 1000)); then
+    printf 'session took only %d ms, less than %d s; ' "$ms" "$least"
+  fi
+}
+
+# --- many sessions in one process ---------------------------------------------------------------
+soak_row() {  # soak_row <sessions> <first checkpoint>, with the "main" device set registered
+  local name=soak-$1 started=$SECONDS
+  [[ $name =~ ${QUARN_WINE_ONLY:-.} ]] || return 0
+  soak_devices_now=main
+  if run_soak "$1" "$2"; then
+    printf 'ok    %-28s %3d s\n' "$name" $((SECONDS - started))
+    passed=$((passed + 1))
+  else
+    printf 'FAIL  %-28s %3d s\n' "$name" $((SECONDS - started))
+    failures+=("$name")
+    mkdir -p "$artifacts"
+    rm -rf "${artifacts:?}/$name"
+    cp -r "$work/s/$name" "$artifacts/$name"
+    rm -f "$artifacts/$name/program/QuarnUpdater.exe"
   fi
 }
 
@@ -319,9 +367,21 @@ line: FW crc32 check failed.\n
 end 1: PROGRAM enabled
 EOF
 
+# The tester takes seconds to check the image and update its G0: a verdict 8 s after the last
+# acknowledgement is still shown.
+run_scenario completion-after-8-s --at-least 8 --sim "--completion-delay 8000" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Programming complete.\n
+end 1: PROGRAM enabled
+EOF
+
 # No completion reply: after the completion wait's minute the session ends without a final line,
 # and PROGRAM is usable again (the one slow row of the table).
-run_scenario no-completion-reply --sim "--silent-at completion" <<'EOF'
+run_scenario no-completion-reply --at-least 60 --within 75 --sim "--silent-at completion" <<'EOF'
 start
 line: VIVozezur Version: 3.8\n
 session 1
@@ -331,7 +391,7 @@ end 1: PROGRAM enabled
 EOF
 
 # The tester is unplugged in the middle of the transfer: the session must still end on its own.
-run_scenario unplugged-during-transfer --sim "--unplug-at-block 10" <<'EOF'
+run_scenario unplugged-during-transfer --within 10 --sim "--unplug-at-block 10" <<'EOF'
 start
 line: VIVozezur Version: 3.8\n
 session 1
@@ -367,6 +427,42 @@ end 1: PROGRAM enabled
 caption: 3 or more rising percentages, then the plain title
 EOF
 
+# Unplugged during the restart pause, the tester never comes back: the reopening fails.
+run_scenario unplugged-during-restart-pause --within 10 --sim "--unplug-at bootloader" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Failed to open \\\\.\\COM7\n
+end 1: PROGRAM enabled
+EOF
+
+# Unplugged when the device-ID request arrives: every attempt goes unanswered, and the session
+# ends long before three reply bounds have passed.
+run_scenario unplugged-before-device-id --within 10 --sim "--unplug-at device-id" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+box: Failed to retrieve Device ID.
+end 1: PROGRAM enabled
+EOF
+
+# Exit in the middle of a paced transfer (the 12000-byte image takes about 14 s at 9600 baud):
+# the worker is still sending blocks from the image buffer when the program ends, and it must
+# end by itself with exit code 0.
+run_scenario exit-during-transfer --package "--size 12000" --sim "--pace-baud 9600" \
+  --exit-during 6000 --mid-transfer <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+exit pressed during session 1
+EOF
+
 # The tester comes back from its restart too late for the second opening.
 run_scenario reopen-fails --sim "--vanish 6000" <<'EOF'
 start
@@ -394,6 +490,10 @@ line: Burning in Progress.\n Do not unplug.\n
 line: Programming complete.\n
 end 2: PROGRAM enabled
 EOF
+
+# Thirty sessions of the soak's mix in one process (tests/wine/soak.sh runs 300 by hand): every
+# outcome as its kind says, and the same handle count after sessions 10 and 30.
+soak_row 30 10
 
 # A second matching device without a port name is reported but not counted; the one tester's
 # port is mapped to nothing.

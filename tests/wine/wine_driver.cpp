@@ -3,6 +3,7 @@
 //
 //   quarn-wine-driver <output file> [--sessions N] [--handshake DIR] [--timeout SECONDS] [--exit]
 //                     [--watch-caption] [--leave-at-percent P]
+//                     [--times FILE] [--figures FILE] [--exit-during MS]
 //
 // It waits for the main window, records the status log as shown at start-up, then presses
 // PROGRAM N times, each time waiting for the session to end. Every error box of a session is
@@ -13,18 +14,27 @@
 // session: it must be the plain title before the press, show only rising percentages while blocks
 // go out (at least three of them), and be plain again soon after the end. --leave-at-percent P
 // stops following the first session once the title shows P % or more, and leaves the program
-// running (for a screenshot mid-transfer). Output (UTF-8, one fact per line, "\n" etc. escaped):
+// running (for a screenshot mid-transfer). --times writes each session's length (PROGRAM press to
+// PROGRAM enabled) to FILE, one "session K: MS ms" line each. --figures writes the program's
+// handle count, thread count and resident memory to FILE at start-up and after each session, once
+// its worker thread has ended. --exit-during presses Exit MS ms after the last session's PROGRAM
+// press, without waiting for the session to end. Output (UTF-8, one fact per line, "\n" etc.
+// escaped):
 //   start               line: <text>            (lines of the status log at start-up)
 //   session K           line: <text> / box: <text> / box fault: <what>   in the order seen
 //   end K: PROGRAM enabled | timeout: PROGRAM still disabled | left at <P>%
+//   exit pressed during session K
 //   caption: 3 or more rising percentages, then the plain title | caption fault: <what>
 // The percentages each session showed go to standard error.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "process_figures.hpp"
 
 namespace {
 
@@ -306,13 +316,54 @@ HWND waitForMainWindow(DWORD timeoutMs) {
   }
 }
 
+// Follows the session like runSession until MS ms after the press, then presses Exit.
+void exitDuringSession(HWND mainWindow, int number, DWORD afterMs, size_t& linesSeen) {
+  emit("session " + std::to_string(number));
+  SendMessageW(GetDlgItem(mainWindow, programButtonId), BM_CLICK, 0, 0);
+  const ULONGLONG exitAt = GetTickCount64() + afterMs;
+  while (GetTickCount64() < exitAt) {
+    if (HWND box = findErrorBox(mainWindow)) {
+      emitNewLines(mainWindow, linesSeen);
+      handleErrorBox(mainWindow, box);
+    }
+    Sleep(20);
+  }
+  emitNewLines(mainWindow, linesSeen);
+  emit("exit pressed during session " + std::to_string(number));
+  PostMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(exitButtonId, BN_CLICKED), 0);
+}
+
+// The worker releases the device list after it enables PROGRAM, and its thread ends after that:
+// the figures count only once the program is back to the threads it had before the first session.
+void writeFigures(FILE* file, const std::string& when, DWORD processId, uint32_t idleThreads) {
+  constexpr DWORD workerEndMs = 5000;
+  const ULONGLONG deadline = GetTickCount64() + workerEndMs;
+  std::optional<quarn::wine::ProcessFigures> figures;
+  for (;;) {
+    figures = quarn::wine::readProcessFigures(processId);
+    if (figures && figures->threads <= idleThreads) break;
+    if (GetTickCount64() > deadline) break;
+    Sleep(20);
+  }
+  if (!figures) {
+    std::fprintf(file, "%s: unreadable\n", when.c_str());
+  } else {
+    std::fprintf(file, "%s: handles %u threads %u resident %llu KB%s\n", when.c_str(),
+                 figures->handles, figures->threads,
+                 static_cast<unsigned long long>(figures->residentBytes / 1024),
+                 figures->threads > idleThreads ? " (worker still running)" : "");
+  }
+  std::fflush(file);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     std::fputs(
         "usage: quarn-wine-driver <output file> [--sessions N] [--handshake DIR] "
-        "[--timeout SECONDS] [--exit] [--watch-caption] [--leave-at-percent P]\n",
+        "[--timeout SECONDS] [--exit] [--watch-caption] [--leave-at-percent P] [--times FILE]\n"
+        "       [--figures FILE] [--exit-during MS]\n",
         stderr);
     return 2;
   }
@@ -320,6 +371,9 @@ int wmain(int argc, wchar_t** argv) {
   SessionOptions sessionOptions;
   std::wstring handshake;
   bool pressExit = false;
+  std::wstring timesPath;
+  std::wstring figuresPath;
+  std::optional<DWORD> exitDuringMs;
   for (int i = 2; i < argc; ++i) {
     const std::wstring option = argv[i];
     if (option == L"--sessions" && i + 1 < argc) {
@@ -334,6 +388,12 @@ int wmain(int argc, wchar_t** argv) {
       sessionOptions.watchCaption = true;
     } else if (option == L"--leave-at-percent" && i + 1 < argc) {
       sessionOptions.leaveAtPercent = _wtoi(argv[++i]);
+    } else if (option == L"--times" && i + 1 < argc) {
+      timesPath = argv[++i];
+    } else if (option == L"--figures" && i + 1 < argc) {
+      figuresPath = argv[++i];
+    } else if (option == L"--exit-during" && i + 1 < argc) {
+      exitDuringMs = static_cast<DWORD>(_wtoi(argv[++i]));
     } else {
       std::fprintf(stderr, "quarn-wine-driver: unknown option %ls\n", option.c_str());
       return 2;
@@ -351,8 +411,31 @@ int wmain(int argc, wchar_t** argv) {
   emit("start");
   emitNewLines(mainWindow, linesSeen);
 
+  FILE* times = timesPath.empty() ? nullptr : _wfopen(timesPath.c_str(), L"wb");
+  FILE* figures = figuresPath.empty() ? nullptr : _wfopen(figuresPath.c_str(), L"wb");
+  DWORD processId = 0;
+  GetWindowThreadProcessId(mainWindow, &processId);
+  uint32_t idleThreads = 0;
+  if (figures) {
+    if (const auto idle = quarn::wine::readProcessFigures(processId)) idleThreads = idle->threads;
+    writeFigures(figures, "start", processId, idleThreads);
+  }
+
   for (int number = 1; number <= sessions; ++number) {
-    if (!runSession(mainWindow, number, sessionOptions, linesSeen)) break;
+    if (exitDuringMs && number == sessions) {
+      exitDuringSession(mainWindow, number, *exitDuringMs, linesSeen);
+      pressExit = false;
+      break;
+    }
+    const ULONGLONG pressed = GetTickCount64();
+    const bool followed = runSession(mainWindow, number, sessionOptions, linesSeen);
+    if (times) {
+      std::fprintf(times, "session %d: %llu ms\n", number,
+                   static_cast<unsigned long long>(GetTickCount64() - pressed));
+      std::fflush(times);
+    }
+    if (figures) writeFigures(figures, "session " + std::to_string(number), processId, idleThreads);
+    if (!followed) break;
     if (number < sessions && !handshake.empty()) {
       const std::wstring suffix = std::to_wstring(number);
       createFile(handshake + L"\\between-" + suffix);
@@ -362,6 +445,8 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   if (pressExit) PostMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(exitButtonId, BN_CLICKED), 0);
+  if (times) std::fclose(times);
+  if (figures) std::fclose(figures);
   std::fclose(output);
   return 0;
 }

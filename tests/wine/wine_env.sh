@@ -6,8 +6,8 @@
 #   source_dir
 # It starts Xvfb and makes one Wine prefix in a private work directory (removed on exit), maps
 # COM7 to the link the simulator keeps pointing at its pty, and offers winrun, wait_for,
-# windows_path, make_package, start_sim/stop_sim and devices. The caller may set app_pid to a
-# process that the clean-up must end.
+# windows_path, make_package, start_sim/stop_sim, await_app_exit and devices. The caller may set
+# app_pid to a process that the clean-up must end.
 python=python3
 [[ -x /usr/bin/python3 ]] && python=/usr/bin/python3
 
@@ -60,6 +60,9 @@ echo "creating the Wine prefix..."
 timeout -k 5 180 wineboot -i >"$work/wineboot.log" 2>&1 </dev/null
 wineserver -w
 wineserver -p >/dev/null 2>&1
+# Xvfb runs no window manager, and Wine waits 2 s for one whenever a managed window is hidden (every
+# error box that OK closes). Unmanaged windows are hidden at once.
+winrun 60 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 echo "prefix ready after $((SECONDS - run_start)) s"
 
 # The tester's port: \\.\COM7 resolves through this link to the link the simulator keeps pointing
@@ -82,6 +85,23 @@ stop_sim() {  # leaves the simulator's exit status in sim_status
   kill -0 "$sim_pid" 2>/dev/null && kill -TERM "$sim_pid" 2>/dev/null
   wait "$sim_pid" || sim_status=$?
   sim_pid=
+}
+
+# --- the program's end ---------------------------------------------------------------------------
+# await_app_exit: Exit was pressed, so the program ($app_pid) must end by itself within 20 s, with
+# exit code 0. Leaves what went wrong in app_exit_problems (empty when nothing did).
+await_app_exit() {
+  app_exit_problems=""
+  if wait_for 20 eval '! kill -0 "$app_pid" 2>/dev/null'; then
+    local app_status=0
+    wait "$app_pid" || app_status=$?
+    ((app_status == 0)) || app_exit_problems="program exit code $app_status; "
+  else
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+    app_exit_problems="program still running after Exit; "
+  fi
+  app_pid=
 }
 
 # --- device sets --------------------------------------------------------------------------------

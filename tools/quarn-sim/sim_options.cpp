@@ -46,7 +46,12 @@ Faults (STEP = bootloader|device-id|signature|start|block|completion; K = block 
                              start            00 00 (too short: the host waits for 3 bytes)
                              block            00 + low byte of the number (too short)
                              completion       FC 00
-  --unplug-at-block K      when block K arrives, close the pty, remove the link and exit 0
+  --unplug-at STEP[:K]     when that step's message arrives, close the pty, remove the link and
+                           exit 0 instead of answering: bootloader (the tester vanishes during
+                           the restart pause and never comes back), device-id, signature, start,
+                           block:K (when block K arrives), or completion (once the last
+                           acknowledgement has been read, instead of the completion reply)
+  --unplug-at-block K      same as --unplug-at block:K
   --help                   show this text
   --version                show the simulator's version
 
@@ -102,6 +107,22 @@ std::optional<BlockFault> parseBlockFault(std::string_view text, uint32_t defaul
     if (!parseNumber(text.substr(colon + 1), fault.count) || fault.count == 0) return std::nullopt;
   }
   return fault;
+}
+
+// "block:K", or the name of any other step on its own.
+bool parseUnplugPoint(std::string_view text, SimOptions& options) {
+  const size_t colon = text.find(':');
+  const std::optional<Step> step = parseStep(text.substr(0, colon));
+  if (!step) return false;
+  if (*step != Step::block) {
+    if (colon != std::string_view::npos) return false;
+    options.unplugAt = *step;
+    return true;
+  }
+  uint32_t block = 0;
+  if (colon == std::string_view::npos || !parseNumber(text.substr(colon + 1), block)) return false;
+  options.unplugAtBlock = block;
+  return true;
 }
 
 // Walks argv, accepting both "--name value" and "--name=value".
@@ -243,6 +264,11 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions& options, std::st
         return fail("needs a non-zero 16-bit status word");
       }
       options.refuseStartWord = word;
+    } else if (name == "--unplug-at") {
+      const auto text = reader.value();
+      if (!text || !parseUnplugPoint(*text, options)) {
+        return fail("needs bootloader|device-id|signature|start|block:K|completion");
+      }
     } else if (name == "--unplug-at-block") {
       uint32_t block = 0;
       const auto text = reader.value();

@@ -40,6 +40,7 @@ struct SimOptions {
   std::optional<uint16_t> refuseStartWord;
   bool rejectSignature = false;
   std::optional<uint32_t> unplugAtBlock;
+  std::optional<Step> unplugAt;  // any step but block, whose index is in unplugAtBlock
   std::optional<uint8_t> completionStatus;
 };
 

@@ -144,6 +144,11 @@ void Simulator::handleMessage(const Bytes& message, TimePoint now) {
       exitCode_ = response.imageGood ? exitOk : exitImageBad;
     }
   }
+  if (response.unplugAfterReply) {
+    // Closing the pty at once would throw away the reply the updater has still to read.
+    exitWhenSent_ = true;
+    log_.line("--", {}, "unplugs once the reply has been read");
+  }
   // The updater reads everything queued together with an acknowledgement, so the completion
   // reply must come well after it to be read on its own.
   if (response.completion) {

@@ -40,6 +40,14 @@ std::string format(const char* pattern, auto... values) {
   return text;
 }
 
+// The tester vanishes when this message arrives, without answering it.
+TesterResponse unpluggedAt(const char* what) {
+  TesterResponse response;
+  response.note = format("%s: unplugged", what);
+  response.unplug = true;
+  return response;
+}
+
 }  // namespace
 
 std::string toHex(const uint8_t* bytes, size_t count) {
@@ -59,6 +67,10 @@ TesterModel::TesterModel(const SimOptions& options) : options_(options) {
 
 bool TesterModel::silent(Step step) const {
   return options_.silentAt.contains(step);
+}
+
+bool TesterModel::unplugsAt(Step step) const {
+  return options_.unplugAt == step;
 }
 
 bool TesterModel::malformed(Malformed kind) const {
@@ -161,6 +173,7 @@ TesterResponse TesterModel::violation(std::string note) {
 }
 
 TesterResponse TesterModel::handleApplication(const Bytes&) {
+  if (unplugsAt(Step::bootloader)) return unpluggedAt("bootloader request");
   TesterResponse response;
   if (silent(Step::bootloader)) {
     response.note = "bootloader request ignored";
@@ -180,6 +193,7 @@ TesterResponse TesterModel::handleDeviceId(const Bytes& message) {
     return violation(format("device-ID request of %zu bytes, last byte %02X, ignored",
                             message.size(), message.back()));
   }
+  if (unplugsAt(Step::deviceId)) return unpluggedAt("device-ID request");
   announcedSize_ = readLe32(message, 1);
   announcedCrc_ = readLe32(message, 5);
   identified_ = true;
@@ -205,6 +219,7 @@ TesterResponse TesterModel::handleSignature(const Bytes& message) {
     return violation(format("app signature of %zu bytes, last byte %02X, ignored", message.size(),
                             message.back()));
   }
+  if (unplugsAt(Step::signature)) return unpluggedAt("app signature");
   const bool magicMatches =
       std::equal(std::begin(productMagic), std::end(productMagic), message.begin() + 1);
   const bool idMatches =
@@ -226,6 +241,7 @@ TesterResponse TesterModel::handleSignature(const Bytes& message) {
 }
 
 TesterResponse TesterModel::handleStart(const Bytes&) {
+  if (unplugsAt(Step::start)) return unpluggedAt("start request");
   if (!signatureAccepted_) {
     TesterResponse response = violation("start request without an accepted app signature");
     if (!silent(Step::start)) response.reply = statusWordReply(notAuthorisedWord);
@@ -265,10 +281,7 @@ TesterResponse TesterModel::handleBlock(const Bytes& message) {
   const size_t dataLength = message.size() - 3;
 
   if (awaited && options_.unplugAtBlock == index) {
-    TesterResponse response;
-    response.note = format("block %u: unplugged", index);
-    response.unplug = true;
-    return response;
+    return unpluggedAt(format("block %u", index).c_str());
   }
 
   TesterResponse response;
@@ -330,7 +343,10 @@ void TesterModel::finishImage(TesterResponse& response) {
   response.imageGood = good;
   response.note +=
       format("; image complete: %zu bytes crc %08X, %s", image_.size(), crc, good ? "good" : "BAD");
-  if (!silent(Step::completion)) {
+  if (unplugsAt(Step::completion)) {
+    response.note += "; unplugged while the verdict is awaited";
+    response.unplugAfterReply = true;
+  } else if (!silent(Step::completion)) {
     const uint8_t status = options_.completionStatus.value_or(good ? 0xFC : 0x01);
     response.completion =
         malformed(Malformed::completion) ? Bytes{0xFC, 0x00} : Bytes{status, 0xFF};

@@ -26,8 +26,9 @@ struct TesterResponse {
   std::optional<Bytes> reply;       // answer at once (before reply delay and line pacing)
   std::optional<Bytes> completion;  // answer a while after the reply
   bool enteredBootloader = false;
-  bool unplug = false;
-  bool completed = false;  // the image reached its announced size and was checked
+  bool unplug = false;            // vanish now, without answering
+  bool unplugAfterReply = false;  // vanish once the updater has read the reply
+  bool completed = false;         // the image reached its announced size and was checked
   bool imageGood = false;
 };
 
@@ -71,6 +72,7 @@ class TesterModel {
   TesterResponse violation(std::string note);
 
   bool silent(Step step) const;
+  bool unplugsAt(Step step) const;
   bool malformed(Malformed kind) const;
 
   const SimOptions& options_;
