@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds both targets (Linux with sanitizers, Windows with
 # mingw-w64) and runs the unit tests, the end-to-end updates against the simulated tester, and
-# the Windows program's scenarios under Wine.
+# the Windows program's scenarios under Wine; then every fuzz harness for a fixed budget.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -11,3 +11,4 @@ cmake --build --preset native -j"$jobs"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
 ctest --preset native -j1 "$@"
+bash scripts/fuzz.sh --check
