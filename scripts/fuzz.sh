@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# harness                  check runs  extra flags
+# harness                 check runs  extra flags
 harness_table=(
   "metadata_fuzzer          1200000"
   "reply_parsers_fuzzer     10000000"
@@ -49,9 +49,10 @@ for row in "${harness_table[@]}"; do
   selected "$name" || continue
   log=$build/logs/$name.log
   if [ $mode = check ]; then
-    # New inputs go to a scratch directory, so every check starts from the same seeds.
+    # New inputs go to a scratch directory, so every check starts from the same seeds; without
+    # the once-a-second corpus reload the same seed gives the same run.
     corpus=$(mktemp -d)
-    budget=(-seed=1 "-runs=$runs")
+    budget=(-seed=1 "-runs=$runs" -reload=0)
   else
     corpus=$build/corpus/$name
     mkdir -p "$corpus"
