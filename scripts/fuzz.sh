@@ -13,9 +13,9 @@ cd "$(dirname "$0")/.."
 
 # harness                 check runs  extra flags
 harness_table=(
-  "metadata_fuzzer          1200000"
-  "reply_parsers_fuzzer     10000000"
-  "readme_version_fuzzer    7000000     -max_len=80"
+  "metadata_fuzzer          900000"
+  "reply_parsers_fuzzer     7000000"
+  "readme_version_fuzzer    5000000     -max_len=80"
   "sim_receive_fuzzer       300000"
   "device_product_fuzzer    70000"
 )
