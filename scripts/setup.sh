@@ -7,8 +7,10 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 sudo_cmd=""
 [ "$(id -u)" = 0 ] || sudo_cmd="sudo"
 
+# libclang-rt-14-dev holds clang's fuzzer and sanitizer runtimes; it is only a recommendation of
+# clang-14, so --no-install-recommends leaves it out unless it is named.
 packages=(cmake ninja-build g++ googletest libgtest-dev mingw-w64 wine wine64 xvfb
-          xauth imagemagick fonts-wine dpkg-dev python3 clang-format)
+          xauth imagemagick fonts-wine dpkg-dev python3 clang-format clang-14 libclang-rt-14-dev)
 # Packaging and its checks: CPack's .deb (file, dpkg-shlibdeps from dpkg-dev), lintian,
 # hardening-check (devscripts, reading binaries with binutils), man -l, the Windows zip.
 packages+=(file binutils lintian devscripts man-db groff-base zip unzip)
