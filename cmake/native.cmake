@@ -44,7 +44,7 @@ add_executable(unit_tests ${QUARN_TEST_SOURCES})
 # The portable parts of the Windows program: the banner's version text and the transfer's view.
 target_sources(unit_tests PRIVATE src/app/version_text.cpp src/app/transfer_progress.cpp)
 target_include_directories(unit_tests PRIVATE tests)
-target_link_libraries(unit_tests PRIVATE quarn_cli quarn_posix GTest::gtest GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE quarn_cli quarn_posix quarn_sim_model GTest::gtest GTest::gtest_main)
 target_compile_options(unit_tests PRIVATE ${QUARN_WARNINGS})
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)

@@ -121,7 +121,8 @@ FrameDecision TesterModel::frameBootloader(const Bytes& received, bool quiet) co
       if (size >= signatureLength) return {Kind::message, signatureLength};
       break;
     case 0xFF:
-      if (size >= maxBlockLength) return cutHere;
+      // A known length comes first: a short last block followed by more bytes is cut at its own
+      // end, not at the longest message.
       if (transferOpen_ && size >= 3) {
         const uint16_t number = readLe16(received, 1);
         for (uint32_t index : {nextBlock_, nextBlock_ - 1}) {
@@ -131,9 +132,10 @@ FrameDecision TesterModel::frameBootloader(const Bytes& received, bool quiet) co
           if (length && size >= *length) return {Kind::message, *length};
         }
       }
-      if (!transferOpen_ && size == startLength && received[1] == 0xFF && received[2] == 0xFF) {
+      if (!transferOpen_ && size >= startLength && received[1] == 0xFF && received[2] == 0xFF) {
         return {Kind::message, startLength};
       }
+      if (size >= maxBlockLength) return cutHere;
       break;
     default:
       break;
