@@ -23,6 +23,15 @@ bool isCompletionLine(ReportCode code) {
 
 }  // namespace
 
+bool ProgressPostFilter::worthPosting(uint32_t bytesAcknowledged, uint32_t imageLength) {
+  const uint64_t permille =
+      imageLength == 0 ? 1000 : uint64_t{bytesAcknowledged} * 1000 / imageLength;
+  const bool worth =
+      bytesAcknowledged == 0 || bytesAcknowledged >= imageLength || permille != lastPermille_;
+  lastPermille_ = permille;
+  return worth;
+}
+
 uint32_t percentOf(const ProgressView& view) {
   return static_cast<uint32_t>(view.completed * 100 / view.total);
 }

@@ -39,6 +39,18 @@ struct ProgressReaction {
   bool attention = false;  // ask for the user's attention if they are not looking at the window
 };
 
+// Decides, on the worker's side, which progress calls are worth a message to the window: the
+// start, the last block, and a step of a thousandth of the image. At the tester's line rate a
+// block is acknowledged every few hundred microseconds; a message for each would only wake the
+// window's thread thousands of times a second to redraw at most ten.
+class ProgressPostFilter {
+ public:
+  bool worthPosting(uint32_t bytesAcknowledged, uint32_t imageLength);
+
+ private:
+  uint64_t lastPermille_ = 0;
+};
+
 class TransferProgress {
  public:
   explicit TransferProgress(Clock& clock) : clock_(clock) {}

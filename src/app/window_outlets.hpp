@@ -6,6 +6,7 @@
 // button and in its title.
 #include <windows.h>
 
+#include "app/transfer_progress.hpp"
 #include "session/status_outlets.hpp"
 
 namespace quarn::win32 {
@@ -21,6 +22,7 @@ class WindowOutlets : public StatusOutlets {
 
  private:
   HWND window_;
+  ProgressPostFilter progressPosts_;
 };
 
 }  // namespace quarn::win32

@@ -186,5 +186,22 @@ TEST_P(TransferProgressEndingTest, EveryEndingGivesThePlainTitleAndNoProgressBac
 INSTANTIATE_TEST_SUITE_P(Endings, TransferProgressEndingTest,
                          testing::Values(Ending::completionLine, Ending::box, Ending::silent));
 
+// The worker posts the start, every thousandth of the image and the last block: a 1 MB image of
+// 17,477 blocks makes at most about a thousand messages, and none of the three is ever dropped.
+TEST(ProgressPostFilter, PostsTheStartEachThousandthAndTheEnd) {
+  ProgressPostFilter filter;
+  constexpr uint32_t imageLength = 1'048'576;
+  int posted = 0;
+  EXPECT_TRUE(filter.worthPosting(0, imageLength));
+  for (uint32_t acknowledged = 60; acknowledged < imageLength; acknowledged += 60)
+    posted += filter.worthPosting(acknowledged, imageLength) ? 1 : 0;
+  EXPECT_TRUE(filter.worthPosting(imageLength, imageLength));
+  EXPECT_GE(posted, 990);
+  EXPECT_LE(posted, 1000);
+  ProgressPostFilter empty;
+  EXPECT_TRUE(empty.worthPosting(0, 0));  // an empty image starts and ends at once
+  EXPECT_TRUE(empty.worthPosting(0, 0));
+}
+
 }  // namespace
 }  // namespace quarn
