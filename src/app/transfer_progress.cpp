@@ -23,12 +23,11 @@ bool isCompletionLine(ReportCode code) {
 
 }  // namespace
 
-bool ProgressPostFilter::worthPosting(uint32_t bytesAcknowledged, uint32_t imageLength) {
-  const uint64_t permille =
-      imageLength == 0 ? 1000 : uint64_t{bytesAcknowledged} * 1000 / imageLength;
-  const bool worth =
-      bytesAcknowledged == 0 || bytesAcknowledged >= imageLength || permille != lastPermille_;
-  lastPermille_ = permille;
+bool ProgressPostFilter::worthPosting(uint32_t bytesAcknowledged, uint32_t imageLength,
+                                      uint64_t nowMs) {
+  const bool worth = bytesAcknowledged == 0 || bytesAcknowledged >= imageLength ||
+                     nowMs - lastPostMs_ >= progressPostIntervalMs;
+  if (worth) lastPostMs_ = nowMs;
   return worth;
 }
 

@@ -40,15 +40,18 @@ struct ProgressReaction {
 };
 
 // Decides, on the worker's side, which progress calls are worth a message to the window: the
-// start, the last block, and a step of a thousandth of the image. At the tester's line rate a
-// block is acknowledged every few hundred microseconds; a message for each would only wake the
-// window's thread thousands of times a second to redraw at most ten.
+// start, the last block, and otherwise one every progressPostIntervalMs, twice as often as the
+// window redraws. A block is acknowledged every few milliseconds at the tester's line rate (far
+// more often on a fast link); a message for each wakes the window's thread for nothing and, under
+// Wine, costs more than the block itself (a post and its fetch are server round trips).
+inline constexpr uint64_t progressPostIntervalMs = progressRedrawIntervalMs / 2;
+
 class ProgressPostFilter {
  public:
-  bool worthPosting(uint32_t bytesAcknowledged, uint32_t imageLength);
+  bool worthPosting(uint32_t bytesAcknowledged, uint32_t imageLength, uint64_t nowMs);
 
  private:
-  uint64_t lastPermille_ = 0;
+  uint64_t lastPostMs_ = 0;
 };
 
 class TransferProgress {

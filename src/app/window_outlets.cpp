@@ -39,7 +39,7 @@ void WindowOutlets::setProgramEnabled(bool enabled) {
 }
 
 void WindowOutlets::reportTransferProgress(uint32_t bytesAcknowledged, uint32_t imageLength) {
-  if (!progressPosts_.worthPosting(bytesAcknowledged, imageLength)) return;
+  if (!progressPosts_.worthPosting(bytesAcknowledged, imageLength, GetTickCount64())) return;
   PostMessageW(window_, transferProgressMessage, static_cast<WPARAM>(bytesAcknowledged),
                static_cast<LPARAM>(imageLength));
 }

@@ -186,21 +186,21 @@ TEST_P(TransferProgressEndingTest, EveryEndingGivesThePlainTitleAndNoProgressBac
 INSTANTIATE_TEST_SUITE_P(Endings, TransferProgressEndingTest,
                          testing::Values(Ending::completionLine, Ending::box, Ending::silent));
 
-// The worker posts the start, every thousandth of the image and the last block: a 1 MB image of
-// 17,477 blocks makes at most about a thousand messages, and none of the three is ever dropped.
-TEST(ProgressPostFilter, PostsTheStartEachThousandthAndTheEnd) {
+// The worker posts the start, the last block and one message per interval in between: blocks
+// acknowledged every millisecond for a second make about twenty messages, and neither the start
+// nor the end is ever held back.
+TEST(ProgressPostFilter, PostsTheStartTheEndAndOnePerIntervalBetween) {
   ProgressPostFilter filter;
-  constexpr uint32_t imageLength = 1'048'576;
+  constexpr uint32_t blocks = 1000;
+  constexpr uint32_t imageLength = blocks * 60;
+  uint64_t now = 5000;
+  EXPECT_TRUE(filter.worthPosting(0, imageLength, now));
   int posted = 0;
-  EXPECT_TRUE(filter.worthPosting(0, imageLength));
-  for (uint32_t acknowledged = 60; acknowledged < imageLength; acknowledged += 60)
-    posted += filter.worthPosting(acknowledged, imageLength) ? 1 : 0;
-  EXPECT_TRUE(filter.worthPosting(imageLength, imageLength));
-  EXPECT_GE(posted, 990);
-  EXPECT_LE(posted, 1000);
-  ProgressPostFilter empty;
-  EXPECT_TRUE(empty.worthPosting(0, 0));  // an empty image starts and ends at once
-  EXPECT_TRUE(empty.worthPosting(0, 0));
+  for (uint32_t block = 1; block < blocks; ++block)
+    posted += filter.worthPosting(block * 60, imageLength, ++now) ? 1 : 0;
+  EXPECT_TRUE(filter.worthPosting(imageLength, imageLength, now));  // 0 ms after the last post
+  EXPECT_EQ(posted, static_cast<int>((blocks - 1) / progressPostIntervalMs));
+  EXPECT_TRUE(filter.worthPosting(0, 0, now));  // an empty image starts and ends at once
 }
 
 }  // namespace
