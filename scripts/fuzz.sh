@@ -15,9 +15,9 @@ cd "$(dirname "$0")/.."
 harness_table=(
   "metadata_fuzzer          900000"
   "reply_parsers_fuzzer     7000000"
-  "readme_version_fuzzer    5000000     -max_len=80"
-  "sim_receive_fuzzer       300000"
-  "device_product_fuzzer    70000"
+  "readme_version_fuzzer    10000000    -max_len=80"
+  "sim_receive_fuzzer       550000"
+  "device_product_fuzzer    110000"
 )
 
 mode="" minutes=0
