@@ -81,13 +81,19 @@ void emit(const std::string& fact) {
   std::fflush(output);
 }
 
+// The text is read into a buffer that must end with room to spare: asking for the length first
+// and then for the text races with a title that the program changes in between (a longer
+// percentage arrives truncated), so a full buffer is taken as a sign to read again, larger.
 std::wstring windowText(HWND window) {
-  const auto length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  const auto copied =
-      SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-  text.resize(static_cast<size_t>(copied));
-  return text;
+  for (size_t capacity = 256;; capacity *= 2) {
+    std::wstring text(capacity, L'\0');
+    const auto copied =
+        SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    if (static_cast<size_t>(copied) + 1 < capacity) {
+      text.resize(static_cast<size_t>(copied));
+      return text;
+    }
+  }
 }
 
 std::wstring className(HWND window) {
