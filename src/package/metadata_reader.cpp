@@ -1,12 +1,21 @@
 #include "package/metadata_reader.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "cJSON.h"
 
 namespace quarn {
+namespace {
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
 
 void MetadataTreeDeleter::operator()(cJSON* tree) const {
   cJSON_Delete(tree);
@@ -21,9 +30,23 @@ MetadataTree parseMetadataText(const uint8_t* bytes, uint32_t count) {
 }
 
 uint32_t scanHex(const char* text) {
-  unsigned int value = 0;  // stays 0 when the text yields no digit
-  std::sscanf(text, "%x", &value);
-  return static_cast<uint32_t>(value);
+  // The conversion that "%x" names, written out because the C library leaves a value past 32 bits
+  // undefined (glibc keeps the low bits of a 64-bit result, other libraries saturate): here such a
+  // value saturates at 0xFFFFFFFF, as strtoul with base 16 does where unsigned long has 32 bits.
+  const char* cursor = text;
+  while (*cursor == ' ' || (*cursor >= '\t' && *cursor <= '\r')) ++cursor;
+  const bool negative = *cursor == '-';
+  if (*cursor == '+' || *cursor == '-') ++cursor;
+  if (cursor[0] == '0' && (cursor[1] == 'x' || cursor[1] == 'X') && hexDigit(cursor[2]) >= 0) {
+    cursor += 2;
+  }
+  uint64_t magnitude = 0;
+  for (int digit = hexDigit(*cursor); digit >= 0; digit = hexDigit(*++cursor)) {
+    magnitude = std::min<uint64_t>(magnitude * 16 + static_cast<uint64_t>(digit), 0x100000000u);
+  }
+  if (magnitude > 0xFFFFFFFFu) return 0xFFFFFFFFu;
+  const auto value = static_cast<uint32_t>(magnitude);
+  return negative ? 0u - value : value;
 }
 
 namespace {

@@ -16,8 +16,9 @@ MetadataTree parseMetadataText(const uint8_t* bytes, uint32_t count);
 // section is not an object or lacks one of its members with the expected JSON type.
 bool readMetadataValues(const cJSON& root, FirmwareMetadata& values);
 
-// The C library's "%x" conversion: leading blanks, an optional 0x/0X, then hexadecimal digits up
-// to the first other character. A text with no digit gives 0.
+// The "%x" conversion: leading white space, an optional sign and 0x/0X, then hexadecimal digits
+// up to the first other character; a minus negates modulo 2^32, a value past 32 bits gives
+// 0xFFFFFFFF. A text with no digit gives 0.
 uint32_t scanHex(const char* text);
 
 }  // namespace quarn

@@ -5,6 +5,7 @@
 
 #include "fakes/fake_package_files.hpp"
 #include "package/firmware_package.hpp"
+#include "package/metadata_reader.hpp"
 #include "session/messages.hpp"
 
 namespace quarn {
@@ -77,6 +78,10 @@ TEST(MetadataValues, AreTakenFromEachSection) {
        R"({"QUARN":{"size":9,"crc32":"zz"},"H7":{"size":0,"crc32":"","version":0}})",
        crcBox,
        {9, 0, 0, 0, 0, 0.0f, 0, 0, 0.0f}},
+      {"a crc32 with a digit too many is no match for the image",
+       R"({"QUARN":{"size":9,"crc32":"1cbf43926"}})",
+       crcBox,
+       {9, 0xFFFFFFFFu, 0, 0, 0, 0.0f, 0, 0, 0.0f}},
       {"fractional size gives its integer part",
        R"({"QUARN":{"size":9.9,"crc32":"cbf43926"}})",
        "",
@@ -86,6 +91,36 @@ TEST(MetadataValues, AreTakenFromEachSection) {
        "",
        {9, 0xCBF43926u, 0, 0, 0, 0.0f, 0, 0, 0.0f}},
   });
+}
+
+// The hexadecimal scan on its own, for the texts a package row would hide: signs, prefixes
+// without digits, and values past 32 bits (which must not wrap to their low bits).
+TEST(ScanHex, ConvertsAsStrtoulWithThirtyTwoBits) {
+  const struct {
+    const char* text;
+    uint32_t value;
+  } cases[] = {
+      {"cbf43926", 0xCBF43926u},
+      {"FFFFFFFF", 0xFFFFFFFFu},
+      {"\v\f\r\n 0x7", 7},
+      {"+1f", 0x1Fu},
+      {"-1", 0xFFFFFFFFu},
+      {"-0x5", 0xFFFFFFFBu},
+      {"00000000cbf43926", 0xCBF43926u},
+      {"100000000", 0xFFFFFFFFu},
+      {"1cbf43926", 0xFFFFFFFFu},
+      {"123456789abcdef0123456", 0xFFFFFFFFu},
+      {"-100000000", 0xFFFFFFFFu},
+      {"0x", 0},
+      {"0xg1", 0},
+      {"- 1", 0},
+      {"-", 0},
+      {"", 0},
+      {"x1", 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(scanHex(c.text), c.value) << '"' << c.text << '"';
+  }
 }
 
 TEST(MetadataValues, AbsentSectionsLeaveZeros) {
