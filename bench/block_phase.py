@@ -8,7 +8,8 @@ of the given processes (all their threads) is sampled when the first block and t
 acknowledgement appear in the log, and the peak resident size of the first process is read at
 the end.
 
-Prints one line: <seconds> <us per block> <CPU percent of one core> <peak RSS in KiB>.
+Prints one line: <seconds> <us per block> <CPU percent of one core> <peak RSS in KiB>; with more
+than one process, each one's share of the CPU figure goes to stderr.
 Processes are given by id (--pid) or, for Wine, by name and prefix (--wine NAME): the processes
 whose name starts with NAME and whose WINEPREFIX is --wine-prefix.
 """
@@ -98,7 +99,8 @@ def main():
     last_block = f"block {args.blocks - 1}: "
     first_ms = last_ms = None
     pids = []
-    start_cpu = start_wall = None
+    start_each = end_each = names = []
+    start_wall = None
     last_received = False
     blocks_seen = 0
     for line in follow(args.log, time.monotonic() + args.timeout):
@@ -114,7 +116,7 @@ def main():
                 for name in args.wine:
                     pids += wine_processes(name, args.wine_prefix)
                 start_wall = time.monotonic()
-                start_cpu = sum(cpu_nanoseconds(pid) for pid in pids)
+                start_each = [cpu_nanoseconds(pid) for pid in pids]
                 if len(pids) < len(args.pid) + len(args.wine):
                     print(f"not every process to watch was found: {pids}", file=sys.stderr)
                     return 1
@@ -124,7 +126,7 @@ def main():
             if last_block in note:
                 last_received = True
         elif direction == "tx" and note == "reply" and last_received:
-            end_cpu = sum(cpu_nanoseconds(pid) for pid in pids)
+            end_each = [cpu_nanoseconds(pid) for pid in pids]
             wall = time.monotonic() - start_wall
             last_ms = at
             rss = peak_rss_kib(pids[0]) if pids else 0
@@ -135,7 +137,12 @@ def main():
     if blocks_seen != args.blocks:
         print(f"note: {blocks_seen} blocks received for {args.blocks} (resendings)", file=sys.stderr)
     seconds = (last_ms - first_ms) / 1000
-    cpu_percent = 100 * (end_cpu - start_cpu) / 1e9 / wall if wall > 0 else 0
+    shares = [100 * (end - start) / 1e9 / wall if wall > 0 else 0
+              for start, end in zip(start_each, end_each)]
+    if len(pids) > 1:
+        print("CPU by process: " + ", ".join(f"{n} {share:.1f} %" for n, share in zip(names, shares)),
+              file=sys.stderr)
+    cpu_percent = sum(shares)
     print(f"{seconds:.3f} {seconds * 1e6 / args.blocks:.1f} {cpu_percent:.1f} {rss}")
     return 0
 

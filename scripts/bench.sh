@@ -12,7 +12,8 @@
 #   --release-build DIR    quarn-update, quarn-sim and the floor client (default build/release)
 #   --windows-build DIR    the Wine helpers and the default exe (default build/windows)
 #   --no-build             use the build directories as they are (default: build them first)
-# QUARN_BENCH_VERBOSE=1 also prints which processes each row watched.
+# QUARN_BENCH_VERBOSE=1 also prints which processes each row watched and, for the Windows
+# program, how the CPU figure splits between the program and wineserver.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 
