@@ -31,8 +31,9 @@ MetadataTree parseMetadataText(const uint8_t* bytes, uint32_t count) {
 
 uint32_t scanHex(const char* text) {
   // The conversion that "%x" names, written out because the C library leaves a value past 32 bits
-  // undefined (glibc keeps the low bits of a 64-bit result, other libraries saturate): here such a
-  // value saturates at 0xFFFFFFFF, as strtoul with base 16 does where unsigned long has 32 bits.
+  // undefined (glibc keeps the low 32 bits of a 64-bit result, so "1cbf43926" read as cbf43926):
+  // here such a value saturates at 0xFFFFFFFF, as strtoul with base 16 does where unsigned long
+  // has 32 bits.
   const char* cursor = text;
   while (*cursor == ' ' || (*cursor >= '\t' && *cursor <= '\r')) ++cursor;
   const bool negative = *cursor == '-';
