@@ -4,10 +4,23 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "session/text.hpp"
 
 namespace quarn {
+
+// What the bus tells of a serial device beyond its port, for picking one tester among several and
+// for finding it again after it restarts. A field the platform cannot tell stays empty; nothing
+// is guessed.
+struct UsbIdentity {
+  std::optional<uint16_t> vendorId;
+  std::optional<uint16_t> productId;
+  std::optional<std::string> serialNumber;  // UTF-8, as the device reports it
+  // Where the device sits on the bus, which stays when the device restarts: the USB device's
+  // sysfs name on Linux ("1-1.2"), the first location path on Windows.
+  std::optional<std::string> location;
+};
 
 class DeviceList {
  public:
@@ -22,6 +35,8 @@ class DeviceList {
   // parentheses of the friendly name (portNameFromFriendlyName); a list that knows the port
   // itself (a Linux device node) hands it over instead, so no product string can disturb it.
   virtual std::optional<WideText> readPortName();
+  // The current device's USB identity; empty where the list cannot tell it.
+  virtual UsbIdentity readUsbIdentity() { return {}; }
 };
 
 class DeviceCatalog {
