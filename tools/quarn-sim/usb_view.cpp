@@ -328,7 +328,9 @@ void UsbView::portOpened(Tester& tester, const std::string& slavePath) {
                                      std::to_string(tester.number) + "\nDEVNAME=" + node);
   fs::create_directory_symlink(interface, tty / "device", error);
 
-  if (::geteuid() == 0) ::chown(slavePath.c_str(), 0, 0);
+  if (::geteuid() == 0 && ::chown(slavePath.c_str(), 0, 0) != 0) {
+    std::fprintf(stderr, "quarn-sim: chown %s: %s\n", slavePath.c_str(), std::strerror(errno));
+  }
   ::chmod(slavePath.c_str(), 0600);
   fs::create_symlink(slavePath, root_ / "dev" / node, error);
   fs::create_directory_symlink(tty, root_ / "sys/class/tty" / node, error);
