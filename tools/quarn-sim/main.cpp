@@ -1,9 +1,13 @@
-// quarn-sim: plays the tester on a pseudo-terminal so the updater can flash it end to end.
+// quarn-sim: plays the tester on a pseudo-terminal (or, in gadget mode, on the device side of a
+// USB gadget) so the updater can flash it end to end.
 #include <signal.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "gadget_options.hpp"
+#include "gadget_simulator.hpp"
 #include "sim_log.hpp"
 #include "sim_options.hpp"
 #include "simulator.hpp"
@@ -21,10 +25,17 @@ void requestStop(int) {
 int main(int argc, char** argv) {
   using namespace quarn::sim;
   SimOptions options;
+  GadgetOptions gadget;
+  std::vector<char*> rest;
   std::string errorText;
-  switch (parseSimOptions(argc, argv, options, errorText)) {
+  if (!extractGadgetOptions(argc, argv, gadget, rest, errorText)) {
+    std::fprintf(stderr, "quarn-sim: %s\n", errorText.c_str());
+    return exitUsage;
+  }
+  switch (parseSimOptions(static_cast<int>(rest.size()), rest.data(), options, errorText)) {
     case ParseOutcome::help:
       std::fputs(simHelpText(), stdout);
+      std::fputs(gadgetHelpText(), stdout);
       return exitOk;
     case ParseOutcome::version:
       std::printf("quarn-sim %s\n", QUARN_VERSION);
@@ -34,6 +45,10 @@ int main(int argc, char** argv) {
       return exitUsage;
     case ParseOutcome::run:
       break;
+  }
+  if (gadget.enabled() && (!options.linkPath.empty() || options.paceBaud != 0)) {
+    std::fprintf(stderr, "quarn-sim: --link and --pace-baud do not apply to --gadget-tty\n");
+    return exitUsage;
   }
 
   SimLog log;
@@ -62,6 +77,12 @@ int main(int argc, char** argv) {
   sigaction(SIGHUP, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  if (gadget.enabled()) {
+    GadgetSimulator simulator(options, gadget, log);
+    const int exitCode = simulator.run(waitMask, stopRequested);
+    simulator.printSummary();
+    return exitCode;
+  }
   Simulator simulator(options, log);
   const int exitCode = simulator.run(waitMask, stopRequested);
   simulator.printSummary();
