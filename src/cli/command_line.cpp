@@ -92,8 +92,8 @@ ResultEvent CommandLine::runUpdate() {
   PackageDirectoryFiles files(platform_.packageFiles(), directory);
   std::unique_ptr<NamedPortCatalog> namedPort;
   if (options_->port) {
-    namedPort =
-        std::make_unique<NamedPortCatalog>(fromUtf8(*options_->port), platform_.devicePathPrefix());
+    namedPort = std::make_unique<NamedPortCatalog>(
+        fromUtf8(*options_->port), platform_.devicePathPrefix(), platform_.presentDevices());
   }
   DeviceCatalog& devices = namedPort ? *namedPort : platform_.presentDevices();
   SessionPlatform session{*reporter_, devices, ports_, files, platform_.clock()};

@@ -11,6 +11,7 @@
 #include "sim_log.hpp"
 #include "sim_options.hpp"
 #include "simulator.hpp"
+#include "usb_view.hpp"
 
 namespace {
 
@@ -46,13 +47,16 @@ int main(int argc, char** argv) {
     case ParseOutcome::run:
       break;
   }
-  if (gadget.enabled() && (!options.linkPath.empty() || options.paceBaud != 0)) {
-    std::fprintf(stderr, "quarn-sim: --link and --pace-baud do not apply to --gadget-tty\n");
+  if (gadget.enabled() &&
+      (!options.linkPath.empty() || options.paceBaud != 0 || !options.usbViewDir.empty())) {
+    std::fprintf(stderr,
+                 "quarn-sim: --link, --pace-baud and --usb-view do not apply to --gadget-tty\n");
     return exitUsage;
   }
 
+  // The USB view opens a log per tester itself.
   SimLog log;
-  if (!options.logPath.empty() && !log.open(options.logPath)) {
+  if (options.usbViewDir.empty() && !options.logPath.empty() && !log.open(options.logPath)) {
     std::fprintf(stderr, "quarn-sim: cannot open log %s\n", options.logPath.c_str());
     return exitUsage;
   }
@@ -83,6 +87,8 @@ int main(int argc, char** argv) {
     simulator.printSummary();
     return exitCode;
   }
+  if (!options.usbViewDir.empty()) return runUsbView(options, stopSignals, waitMask, stopRequested);
+
   Simulator simulator(options, log);
   const int exitCode = simulator.run(waitMask, stopRequested);
   simulator.printSummary();
