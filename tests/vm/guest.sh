@@ -22,7 +22,7 @@ results="$out/results"
 : >"$results"
 if [ -e "$out/trace" ]; then
   exec 2>"$out/trace.log"
-  PS4='+ $(cut -d" " -f1 /proc/uptime) '
+  PS4='+ ${EPOCHREALTIME} '
   set -x
 fi
 work=/tmp/quarn-vm

@@ -19,9 +19,8 @@ Gadget mode (Linux, as root; tests/vm runs it in a virtual machine):
                            tester does not restart (the same node stays).
   --udc NAME               the controller to bind to (default: the one bound at start; bound at
                            start when the gadget is not bound yet)
-  --bootloader-product S   the product string the bootloader reports (default: unchanged)
-  --bootloader-serial S    its serial number (default: unchanged)
-  --bootloader-pid HEX     its USB product ID (default: unchanged)
+  --bootloader-pid HEX     the USB product ID the bootloader reports (default: unchanged);
+                           --bootloader-product and --bootloader-serial give its strings
 )";
 
 bool parsePid(std::string_view text, uint16_t& value) {
@@ -51,7 +50,6 @@ bool extractGadgetOptions(int argc, char** argv, GadgetOptions& options, std::ve
       value = word.substr(equals + 1);
     }
     const bool ours = name == "--gadget-tty" || name == "--gadget" || name == "--udc" ||
-                      name == "--bootloader-product" || name == "--bootloader-serial" ||
                       name == "--bootloader-pid";
     if (!ours) {
       rest.push_back(argv[i]);
@@ -73,26 +71,22 @@ bool extractGadgetOptions(int argc, char** argv, GadgetOptions& options, std::ve
       options.bootloaderPid = pid;
       continue;
     }
-    if (value->empty() && name != "--bootloader-serial") {
+    if (value->empty()) {
       errorText = std::string(name) + ": needs a value";
       return false;
     }
     if (name == "--gadget-tty") options.tty = std::string(*value);
     if (name == "--gadget") options.gadgetDir = std::string(*value);
     if (name == "--udc") options.udc = std::string(*value);
-    if (name == "--bootloader-product") options.bootloaderProduct = std::string(*value);
-    if (name == "--bootloader-serial") options.bootloaderSerial = std::string(*value);
   }
   if (!options.enabled() &&
-      (!options.gadgetDir.empty() || !options.udc.empty() || options.bootloaderProduct ||
-       options.bootloaderSerial || options.bootloaderPid)) {
+      (!options.gadgetDir.empty() || !options.udc.empty() || options.bootloaderPid)) {
     errorText = "the gadget options need --gadget-tty";
     return false;
   }
   if (options.enabled() && options.gadgetDir.empty() &&
-      (!options.udc.empty() || options.bootloaderProduct || options.bootloaderSerial ||
-       options.bootloaderPid)) {
-    errorText = "--udc and the bootloader's identity need --gadget";
+      (!options.udc.empty() || options.bootloaderPid)) {
+    errorText = "--udc and --bootloader-pid need --gadget";
     return false;
   }
   return true;

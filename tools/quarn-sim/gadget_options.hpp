@@ -14,9 +14,9 @@ struct GadgetOptions {
   std::string tty;        // the gadget's device-side tty, /dev/ttyGS<N>; set = gadget mode
   std::string gadgetDir;  // /sys/kernel/config/usb_gadget/<name>, needed to restart or unplug
   std::string udc;        // the controller to bind to; default: the one bound at start
-  // What the bootloader reports once the gadget is bound again (default: as before).
-  std::optional<std::string> bootloaderProduct;
-  std::optional<std::string> bootloaderSerial;
+  // The USB product ID the bootloader reports once the gadget is bound again (default: as
+  // before); its product string and serial are the common --bootloader-product and
+  // --bootloader-serial.
   std::optional<uint16_t> bootloaderPid;
 
   bool enabled() const { return !tty.empty(); }

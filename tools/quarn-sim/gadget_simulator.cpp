@@ -135,11 +135,11 @@ bool GadgetSimulator::unbind() {
 
 bool GadgetSimulator::applyBootloaderIdentity() {
   bool ok = true;
-  if (gadget_.bootloaderProduct) {
-    ok = writeAttribute("strings/0x409/product", *gadget_.bootloaderProduct) && ok;
+  if (options_.bootloaderProduct) {
+    ok = writeAttribute("strings/0x409/product", *options_.bootloaderProduct) && ok;
   }
-  if (gadget_.bootloaderSerial) {
-    ok = writeAttribute("strings/0x409/serialnumber", *gadget_.bootloaderSerial) && ok;
+  if (options_.bootloaderSerial) {
+    ok = writeAttribute("strings/0x409/serialnumber", *options_.bootloaderSerial) && ok;
   }
   if (gadget_.bootloaderPid) {
     std::array<char, 8> pid{};
