@@ -51,7 +51,8 @@ say "note: udev running $(uptime_s) s after power-on"
 
 # --- gadgets ---------------------------------------------------------------------------------
 # make_gadget <name> <product> <serial> <pid>: an unbound gadget with one ACM function; prints
-# its device-side tty.
+# its device-side tty. The IDs are pid.codes' open test IDs (1209:0001, 1209:0002): the rule
+# matches the product string only.
 make_gadget() {
   local g=$cfg/$1
   mkdir "$g" || return 1
