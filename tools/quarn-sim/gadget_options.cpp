@@ -12,7 +12,7 @@ const char helpText[] =
 Gadget mode (Linux, as root; tests/vm runs it in a virtual machine):
   --gadget-tty PATH        play the tester on the device side of a USB gadget's ACM function,
                            PATH = /dev/ttyGS<N>, instead of on a pty; the host sees the kernel's
-                           cdc_acm node. --link and --pace-baud do not apply.
+                           cdc_acm node. --link, --pace-baud and --usb-view do not apply.
   --gadget DIR             the gadget's configfs directory (/sys/kernel/config/usb_gadget/NAME):
                            the bootloader request unbinds it and, with --vanish MS, binds it again
                            MS ms later; an unplug unbinds it for good. Without --vanish the
@@ -21,6 +21,7 @@ Gadget mode (Linux, as root; tests/vm runs it in a virtual machine):
                            start when the gadget is not bound yet)
   --bootloader-pid HEX     the USB product ID the bootloader reports (default: unchanged);
                            --bootloader-product and --bootloader-serial give its strings
+Exit status 3 in gadget mode: the gadget's tty or its configfs directory cannot be used.
 )";
 
 bool parsePid(std::string_view text, uint16_t& value) {
