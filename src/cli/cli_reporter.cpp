@@ -96,9 +96,10 @@ void CliReporter::reportDeviceId(const DeviceId& deviceId) {
   if (!quiet_) emit(event);
 }
 
-void CliReporter::recordUnit(std::function<int64_t()> wallClockMs,
-                             std::optional<std::string> host) {
+void CliReporter::recordUnit(std::function<int64_t()> wallClockMs, std::optional<std::string> host,
+                             WideText devicePathPrefix) {
   const std::lock_guard lock(mutex_);
+  devicePathPrefix_ = std::move(devicePathPrefix);
   record_ = UnitRecord{};
   record_->host = std::move(host);
   recordStartMs_ = clock_.nowMilliseconds();
@@ -119,6 +120,24 @@ ResultEvent CliReporter::withRecord(ResultEvent result) {
   result.unit->durationMs = clock_.nowMilliseconds() - recordStartMs_;
   if (wallClockMs_) result.unit->time = utcIsoTime(wallClockMs_());
   return result;
+}
+
+void CliReporter::reportReconnecting() {
+  const std::lock_guard lock(mutex_);
+  if (!quiet_) emit(ReconnectEvent{false, {}});
+}
+
+void CliReporter::reportReconnected(WideView devicePath) {
+  const std::lock_guard lock(mutex_);
+  // The tester may be back under another name: the record names the port it is updated on.
+  if (record_) {
+    WideView path = devicePath;
+    if (!devicePathPrefix_.empty() && path.starts_with(devicePathPrefix_)) {
+      path.remove_prefix(devicePathPrefix_.size());
+    }
+    record_->port = toUtf8(path);
+  }
+  if (!quiet_) emit(ReconnectEvent{true, toUtf8(devicePath)});
 }
 
 void CliReporter::device(DeviceEvent event) {

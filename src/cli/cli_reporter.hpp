@@ -26,6 +26,8 @@ class CliReporter : public StatusOutlets {
   void reportPackageAccepted(uint32_t imageLength, uint32_t imageCrc,
                              const FirmwareMetadata& metadata) override;
   void reportDeviceId(const DeviceId& deviceId) override;
+  void reportReconnecting() override;
+  void reportReconnected(WideView devicePath) override;
 
   void device(DeviceEvent event);
   void package(PackageEvent event);
@@ -34,7 +36,9 @@ class CliReporter : public StatusOutlets {
 
   // Makes the run's result carry a record of the unit updated (an update run), its duration
   // counted from now. wallClockMs gives the time of the end, host the machine's name.
-  void recordUnit(std::function<int64_t()> wallClockMs, std::optional<std::string> host);
+  // A device path that the session reports (the port it reconnected by) loses devicePathPrefix.
+  void recordUnit(std::function<int64_t()> wallClockMs, std::optional<std::string> host,
+                  WideText devicePathPrefix);
   // The unit being updated: its port and USB identity, for the record and the tester event.
   void unitIdentified(const DeviceEvent& device);
 
@@ -69,6 +73,7 @@ class CliReporter : public StatusOutlets {
   std::optional<UnitRecord> record_;
   uint64_t recordStartMs_ = 0;
   std::function<int64_t()> wallClockMs_;
+  WideText devicePathPrefix_;
 };
 
 // Lines that --quiet keeps: the errors and the verdicts.

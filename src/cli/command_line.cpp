@@ -107,18 +107,23 @@ ResultEvent CommandLine::runMode() {
 }
 
 ResultEvent CommandLine::runUpdate() {
-  reporter_->recordUnit([this] { return platform_.wallClockMilliseconds(); }, platform_.hostName());
+  reporter_->recordUnit([this] { return platform_.wallClockMilliseconds(); }, platform_.hostName(),
+                        platform_.devicePathPrefix());
   const WideText directory = options_->packageDirectory ? fromUtf8(*options_->packageDirectory)
                                                         : platform_.currentDirectory();
   PackageDirectoryFiles files(platform_.packageFiles(), directory);
   std::unique_ptr<NamedPortCatalog> namedPort;
   std::unique_ptr<PickingCatalog> picking;
   if (options_->port) {
-    namedPort =
-        std::make_unique<NamedPortCatalog>(fromUtf8(*options_->port), platform_.devicePathPrefix());
-    // For the record only: the port's identity, when the device list knows the port by name.
+    namedPort = std::make_unique<NamedPortCatalog>(
+        fromUtf8(*options_->port), platform_.devicePathPrefix(), platform_.presentDevices());
+    // For the record: what the platform tells of the port (on Linux by its device number, so a
+    // link names its tester too), else what the device list shows for a port of that name.
     const std::string port = toUtf8(namedPort->portName());
     DeviceEvent unit = deviceOnPort(platform_.presentDevices(), port).value_or(DeviceEvent{});
+    const UsbIdentity identity = platform_.presentDevices().identifyPort(
+        platform_.devicePathPrefix() + namedPort->portName());
+    if (identity.vendorId || identity.serialNumber || identity.location) unit.usb = identity;
     unit.port = port;
     reporter_->unitIdentified(unit);
   } else {

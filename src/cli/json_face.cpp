@@ -133,6 +133,14 @@ Json packageObject(const PackageEvent& event) {
   return object;
 }
 
+// Only the return is an event: the wait itself shows nothing in JSON.
+Json reconnectObject(const ReconnectEvent& event) {
+  if (!event.back) return Json();
+  Json object = eventObject("reconnected");
+  addText(object.get(), "port", event.port);
+  return object;
+}
+
 Json resultObject(const ResultEvent& event) {
   Json object = eventObject("result");
   addText(object.get(), "code", event.code);
@@ -175,6 +183,7 @@ Json toJson(const CliEvent& event) {
         if constexpr (std::is_same_v<Event, CandidatesEvent>) return candidatesObject(e);
         if constexpr (std::is_same_v<Event, TesterEvent>) return testerObject(e);
         if constexpr (std::is_same_v<Event, PackageEvent>) return packageObject(e);
+        if constexpr (std::is_same_v<Event, ReconnectEvent>) return reconnectObject(e);
         if constexpr (std::is_same_v<Event, ResultEvent>) return resultObject(e);
       },
       event);

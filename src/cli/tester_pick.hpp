@@ -37,6 +37,13 @@ class PickingCatalog : public DeviceCatalog {
                  std::function<void(const DeviceEvent&)> onCounted);
   std::unique_ptr<DeviceList> listPresentPorts() override;
   WideText devicePathPrefix() const override { return devices_.devicePathPrefix(); }
+  // The platform's own answers: on Linux the second opening finds the tester by its location.
+  UsbIdentity identifyPort(WideView devicePath) override {
+    return devices_.identifyPort(devicePath);
+  }
+  WideText currentDevicePath(WideView devicePath, const UsbIdentity& identity) override {
+    return devices_.currentDevicePath(devicePath, identity);
+  }
 
   const TesterPick& pick() const { return pick_; }
   // The testers of the last list, and those of them that matched the pick.

@@ -263,7 +263,16 @@ TEST(CliRecord, TheTesterEventAndTheResultNameTheUnitAndItsFirmware) {
   EXPECT_EQ(tester.text("serial"), "qrn-0002");
   EXPECT_EQ(tester.text("location"), "1-1.2");
   // After "Burning in Progress." and before any block went out.
-  EXPECT_EQ(Json(lines[*testerLine - 1]).text("code"), "burningInProgress");
+  std::optional<size_t> burning;
+  std::optional<size_t> firstProgress;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const Json json(lines[i]);
+    if (json.text("code") == "burningInProgress") burning = i;
+    if (json.text("event") == "progress" && !firstProgress) firstProgress = i;
+  }
+  ASSERT_TRUE(burning && firstProgress);
+  EXPECT_LT(*burning, *testerLine);
+  EXPECT_LT(*testerLine, *firstProgress);
 
   const Json result(lines.back());
   EXPECT_EQ(result.text("event"), "result");

@@ -129,8 +129,24 @@ std::unique_ptr<SerialPort> CommPortOpener::openPort(WideView devicePath) {
   const WideText path(devicePath);
   HANDLE handle = CreateFileW(wideChars(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    lastOpenError_ = GetLastError();
+    return nullptr;
+  }
+  lastOpenError_ = 0;
   return std::make_unique<CommPort>(handle);
+}
+
+// A COM name that is coming back after its device re-enumerated: not there yet
+// (ERROR_FILE_NOT_FOUND), still held or half present (ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE,
+// ERROR_NO_SUCH_DEVICE).
+OpenFailure CommPortOpener::lastOpenFailure() const {
+  if (lastOpenError_ == 0) return {};
+  const bool notThereYet = lastOpenError_ == ERROR_FILE_NOT_FOUND ||
+                           lastOpenError_ == ERROR_ACCESS_DENIED ||
+                           lastOpenError_ == ERROR_GEN_FAILURE ||
+                           lastOpenError_ == ERROR_NO_SUCH_DEVICE;
+  return OpenFailure{static_cast<uint32_t>(lastOpenError_), notThereYet};
 }
 
 }  // namespace quarn::win32
