@@ -101,8 +101,14 @@ run_case() {
       grep -qF "{\"event\":\"reconnected\",\"port\":\"$dir/usb/dev/$json_port\"}" "$dir/out" ||
         why+="no reconnected event for $json_port; "
     fi
-    if [[ -n $untouched ]] && grep -q ' rx ' "$dir/sim.log.$untouched"; then
-      why+="tester $untouched received bytes; "
+    if [[ -n $untouched ]]; then
+      local log=$dir/sim.log
+      [[ $untouched == 1 ]] || log+=".$untouched"
+      if [[ ! -s $log ]]; then
+        why+="no log of tester $untouched; "
+      elif grep -q ' rx ' "$log"; then
+        why+="tester $untouched received bytes; "
+      fi
     fi
   fi
   if [[ -z $why ]]; then

@@ -42,7 +42,7 @@ constexpr const char* manufacturer = "Zentrika";
 constexpr unsigned acmMajor = 166;  // what cdc_acm's ttys carry; only shown, never opened
 
 std::string locationOf(uint32_t tester) {
-  return "1-1." + std::to_string(tester + 1);
+  return "1-1." + std::to_string(tester + 2);
 }
 
 fs::path usbDeviceDir(const fs::path& root, const std::string& location) {
