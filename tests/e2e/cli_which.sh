@@ -13,7 +13,8 @@ src=$(cd "$2" && pwd)
 source "$src/tests/e2e/lib/sim_control.sh"
 # shellcheck source=tests/e2e/lib/cli_cases.sh
 source "$src/tests/e2e/lib/cli_cases.sh"  # await_first_block
-if ! "$bin/quarn-sim" --help 2>&1 | grep -q -- --usb-view; then
+sim_help=$("$bin/quarn-sim" --help 2>&1)  # whole, so no pipe is cut short under pipefail
+if [[ $sim_help != *--usb-view* ]]; then
   echo "skipped: this quarn-sim has no USB view (--usb-view)"
   exit 77
 fi
