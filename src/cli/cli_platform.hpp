@@ -1,6 +1,8 @@
 #pragma once
 // What each system's entry gives the command line: its console, its adapters of the core's seams,
 // and the few things only it can do (wake the session thread, explain a refused port).
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +46,15 @@ class CliPlatform {
   }
 
   virtual const HelpFlavour& helpFlavour() const = 0;
+
+  // For the record of an update: the time now (milliseconds since the Unix epoch, UTC) and the
+  // machine's name, nothing when it cannot be had.
+  virtual int64_t wallClockMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
+  virtual std::optional<std::string> hostName() { return std::nullopt; }
 };
 
 }  // namespace quarn::cli

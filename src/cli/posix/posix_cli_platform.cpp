@@ -29,6 +29,13 @@ WideText PosixCliPlatform::currentDirectory() {
   return error ? WideText() : fromUtf8(directory.string());
 }
 
+std::optional<std::string> PosixCliPlatform::hostName() {
+  char name[256] = {};
+  // A name that fills the buffer may come without its terminator: the last byte stays zero.
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return std::nullopt;
+  return std::string(name);
+}
+
 void PosixCliPlatform::wakeSessionThread() {
   pthread_kill(sessionThread_, wakeSignal);
 }

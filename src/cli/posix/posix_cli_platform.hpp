@@ -34,6 +34,7 @@ class PosixCliPlatform : public CliPlatform {
   void wakeSessionThread() override;
   std::optional<OpenFailureHint> explainOpenFailure(const std::string& port) override;
   const HelpFlavour& helpFlavour() const override;
+  std::optional<std::string> hostName() override;
 
  private:
   DescriptorStream out_;

@@ -36,6 +36,21 @@ void Win32CliPlatform::wakeSessionThread() {
   if (sessionThread_) CancelSynchronousIo(sessionThread_);
 }
 
+// The DNS host name, as hostname prints it (the NetBIOS name may be cut to 15 characters).
+std::optional<std::string> Win32CliPlatform::hostName() {
+  std::vector<wchar_t> buffer(64);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto size = static_cast<DWORD>(buffer.size());
+    if (GetComputerNameExW(ComputerNameDnsHostname, buffer.data(), &size)) {
+      if (size == 0) return std::nullopt;
+      return toUtf8(quarn::win32::textFromBuffer(buffer.data(), size));
+    }
+    if (GetLastError() != ERROR_MORE_DATA) return std::nullopt;
+    buffer.resize(size + 1);  // the size asked for, terminator included
+  }
+  return std::nullopt;
+}
+
 const HelpFlavour& Win32CliPlatform::helpFlavour() const {
   static const HelpFlavour flavour{
       "quarn-update",

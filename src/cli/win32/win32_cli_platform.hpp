@@ -31,6 +31,7 @@ class Win32CliPlatform : public CliPlatform {
   WideText currentDirectory() override;
   void wakeSessionThread() override;
   const HelpFlavour& helpFlavour() const override;
+  std::optional<std::string> hostName() override;
 
  private:
   StandardStream out_{STD_OUTPUT_HANDLE};
