@@ -33,6 +33,9 @@ class SerialPort {
   virtual std::optional<uint32_t> queuedInputBytes() = 0;
   // Reads at most destination.size() queued bytes without blocking; gives the count read.
   virtual uint32_t read(std::span<uint8_t> destination) = 0;
+  // Throws away every byte received and not yet read: the driver's input queue and whatever the
+  // adapter itself holds, so that queuedInputBytes gives 0 until new bytes arrive.
+  virtual void discardInput() = 0;
   // Blocks for at most maxMilliseconds while fewer than wanted bytes are queued (queuedNow were,
   // at the last look), returning early once more input may be there. Bytes the port takes in
   // while it waits count as queued for queuedInputBytes and read, in their order.

@@ -26,6 +26,9 @@ class StatusOutlets {
     (void)bytesAcknowledged;
     (void)imageLength;
   }
+  // A reply wait has lasted slowReplyNoteMs (waiting true), and later that it has ended (false),
+  // so a face can say the tester is being waited for. The completion wait has its own note.
+  virtual void reportSlowReply(bool waiting) { (void)waiting; }
 };
 
 }  // namespace quarn

@@ -179,7 +179,7 @@ void checkReplyWait(const quarn::WideText& devicePath) {
   // first and the rest behind them.
   const Bytes request = deviceIdRequest();
   quarn::sendMessage(session, request);
-  port.waitForInput(0, 2, quarn::replyWaitBoundMs);
+  port.waitForInput(0, 2, quarn::deviceIdReplyBoundMs);
   check(port.queuedInputBytes() == deviceIdReply.size(),
         "bytes the wait took in count as queued with the rest of the reply");
   Bytes reply(256);
@@ -191,13 +191,13 @@ void checkReplyWait(const quarn::WideText& devicePath) {
   // first wait reads 256 of them, the next one the other 24, all in the order sent.
   Bytes twenty = repeated(request, 20);
   port.write(twenty);
-  port.waitForInput(0, 5, quarn::replyWaitBoundMs);
+  port.waitForInput(0, 5, quarn::deviceIdReplyBoundMs);
   const Bytes expected = repeated(deviceIdReply, 20);
   const bool allQueued = queuedReaches(port, static_cast<uint32_t>(expected.size()));
   check(allQueued, "280 reply bytes queued");
-  const uint32_t first = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum);
+  const uint32_t first = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
   const Bytes firstBytes = received(session, first);
-  const uint32_t second = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum);
+  const uint32_t second = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
   const Bytes secondBytes = received(session, second);
   check(first == 256 && std::equal(firstBytes.begin(), firstBytes.end(), expected.begin()),
         "a wait with 280 bytes queued reads the first 256 (" + std::to_string(first) + ")");
@@ -207,18 +207,18 @@ void checkReplyWait(const quarn::WideText& devicePath) {
   // Unplug: the simulated tester goes away when block 0 arrives, while the wait for its
   // acknowledgement blocks. The wait must end at once, not at its bound.
   quarn::sendMessage(session, request);
-  const uint32_t idCount = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum);
+  const uint32_t idCount = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
   const std::optional<quarn::DeviceId> id =
       quarn::parseDeviceIdReply(session.receiveBuffer, idCount);
   check(id.has_value(), "device ID read before the unplug");
   if (!id) return;
   quarn::sendMessage(session, quarn::makeAppSignature(*id));
-  const uint32_t signatureCount = quarn::awaitReply(session, clock, quarn::signatureReplyMinimum);
+  const uint32_t signatureCount = quarn::awaitReply(session, clock, quarn::signatureReplyMinimum, quarn::signatureReplyBoundMs);
   check(quarn::parseSignatureReply(session.receiveBuffer, signatureCount) ==
             quarn::SignatureVerdict::accepted,
         "signature accepted");
   quarn::sendMessage(session, quarn::makeStartRequest());
-  const uint32_t startCount = quarn::awaitReply(session, clock, quarn::startReplyMinimum);
+  const uint32_t startCount = quarn::awaitReply(session, clock, quarn::startReplyMinimum, quarn::startReplyBoundMs);
   check(quarn::parseStartReply(session.receiveBuffer, startCount) == quarn::StartVerdict::ready,
         "start reply: ready");
   quarn::DataBlock block{};

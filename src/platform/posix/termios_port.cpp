@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,6 +65,9 @@ class TermiosPort : public SerialPort {
       if (errno != EINTR) return 0;
     }
   }
+
+  // TCIFLUSH drops what the tty has received and not yet read; the adapter holds nothing.
+  void discardInput() override { tcflush(fd_, TCIFLUSH); }
 
   void waitForInput(uint32_t queuedNow, uint32_t, uint32_t maxMilliseconds) override {
     if (queuedNow > 0) {

@@ -83,6 +83,12 @@ class CommPort : public SerialPort {
     return static_cast<uint32_t>(count);
   }
 
+  // The bytes the wait has taken in and holds go with the driver's input queue.
+  void discardInput() override {
+    heldCount_ = 0;
+    if (!gone_) PurgeComm(handle_, PURGE_RXCLEAR);
+  }
+
   // The wait blocks in ReadFile itself, so it wakes on the reply's last byte, not on a timer:
   // under COMMTIMEOUTS {0, 0, T} a synchronous read returns once the count asked for has
   // arrived, or after T ms with what came (documented, so any COM driver does it). Polling
