@@ -72,6 +72,11 @@ void CliReporter::reportTransferProgress(uint32_t bytesAcknowledged, uint32_t im
   emit(ProgressEvent{bytesAcknowledged, imageLength, now});
 }
 
+void CliReporter::reportSlowReply(bool waiting) {
+  const std::lock_guard lock(mutex_);
+  if (!quiet_) emit(WaitingEvent{waiting});
+}
+
 void CliReporter::device(DeviceEvent event) {
   const std::lock_guard lock(mutex_);
   if (!quiet_) emit(event);

@@ -12,6 +12,9 @@ namespace quarn::cli {
 inline constexpr std::string_view awaitingVerdictText =
     "waiting for the tester to verify the image...";
 
+// On a terminal once a reply wait has lasted 2 s, until it ends.
+inline constexpr std::string_view waitingForTesterText = "waiting for the tester...";
+
 class HumanFace : public CliFace {
  public:
   HumanFace(OutputStream& out, OutputStream& err, std::string programName);
@@ -28,6 +31,7 @@ class HumanFace : public CliFace {
   void renderDevice(const DeviceEvent& event);
   void renderPackage(const PackageEvent& event);
   void renderResult(const ResultEvent& event);
+  void renderWaiting(const WaitingEvent& event);
 
   OutputStream& out_;
   OutputStream& err_;
@@ -35,6 +39,8 @@ class HumanFace : public CliFace {
   bool onTerminal_;
   size_t transientWidth_ = 0;  // characters of the transient line now shown, 0 for none
   uint64_t transferStartMs_ = 0;
+  std::string lastBar_;     // the progress bar shown last while blocks go out, else empty
+  bool waitingShown_ = false;
 };
 
 }  // namespace quarn::cli

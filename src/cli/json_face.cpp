@@ -116,6 +116,8 @@ Json toJson(const CliEvent& event) {
         if constexpr (std::is_same_v<Event, DeviceEvent>) return deviceObject(e);
         if constexpr (std::is_same_v<Event, PackageEvent>) return packageObject(e);
         if constexpr (std::is_same_v<Event, ResultEvent>) return resultObject(e);
+        // A note for people at a terminal; the JSON lines keep their fixed set of events.
+        if constexpr (std::is_same_v<Event, WaitingEvent>) return Json{};
       },
       event);
 }
