@@ -379,6 +379,31 @@ line: Programming complete.\n
 end 1: PROGRAM enabled
 EOF
 
+# A slow tester is not a failed one (issue 16): a start reply 8 s late (a bootloader erasing its
+# flash) is taken at the first start request, and a verdict written in the same piece as the last
+# acknowledgement is read with it and kept.
+run_scenario start-reply-after-8-s --at-least 8 --image \
+  --sim "--hold-reply start:8000 --exit-after-completion" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Programming complete.\n
+end 1: PROGRAM enabled
+EOF
+
+run_scenario verdict-behind-last-ack --within 10 --image \
+  --sim "--completion-with-ack --exit-after-completion" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Programming complete.\n
+end 1: PROGRAM enabled
+EOF
+
 # No completion reply: after the completion wait's minute the session ends without a final line,
 # and PROGRAM is usable again (the one slow row of the table).
 run_scenario no-completion-reply --at-least 60 --within 75 --sim "--silent-at completion" <<'EOF'
