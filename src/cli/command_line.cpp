@@ -75,7 +75,7 @@ ResultEvent CommandLine::runMode() {
     case CliMode::list:
       return runList(*reporter_, platform_.presentDevices());
     case CliMode::check: {
-      const WideText directory = options_->packageDirectory ? fromUtf8(*options_->packageDirectory)
+      const WideText directory = options_->packageDirectory ? fromPathBytes(*options_->packageDirectory)
                                                             : platform_.currentDirectory();
       PackageDirectoryFiles files(platform_.packageFiles(), directory);
       return runCheck(*reporter_, files, platform_.clock(), toUtf8(directory));
@@ -87,13 +87,13 @@ ResultEvent CommandLine::runMode() {
 }
 
 ResultEvent CommandLine::runUpdate() {
-  const WideText directory = options_->packageDirectory ? fromUtf8(*options_->packageDirectory)
+  const WideText directory = options_->packageDirectory ? fromPathBytes(*options_->packageDirectory)
                                                         : platform_.currentDirectory();
   PackageDirectoryFiles files(platform_.packageFiles(), directory);
   std::unique_ptr<NamedPortCatalog> namedPort;
   if (options_->port) {
     namedPort =
-        std::make_unique<NamedPortCatalog>(fromUtf8(*options_->port), platform_.devicePathPrefix());
+        std::make_unique<NamedPortCatalog>(fromPathBytes(*options_->port), platform_.devicePathPrefix());
   }
   DeviceCatalog& devices = namedPort ? *namedPort : platform_.presentDevices();
   SessionPlatform session{*reporter_, devices, ports_, files, platform_.clock()};

@@ -25,7 +25,8 @@ class SerialPort {
   virtual bool readPortState() = 0;
   // Applies these settings on top of the state read, every other field left as the driver had it.
   virtual bool applyLineSettings(const LineSettings& settings) = 0;
-  // Makes reads return at once with what is queued; writes get no time-out.
+  // Makes reads return at once with what is queued; every write ends within the adapter's
+  // write bound (the POSIX adapter bounds its writes itself, the Windows one by a write time-out).
   virtual bool applyNonBlockingTimeouts() = 0;
 
   virtual void write(std::span<const uint8_t> bytes) = 0;

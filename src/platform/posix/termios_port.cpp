@@ -94,7 +94,7 @@ class TermiosPort : public SerialPort {
 }  // namespace
 
 std::unique_ptr<SerialPort> TermiosPortOpener::openPort(WideView devicePath) {
-  const std::string path = toUtf8(devicePath);
+  const std::string path = toPathBytes(devicePath);
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     lastOpenError_ = errno;
