@@ -194,7 +194,8 @@ std::optional<uint32_t> transferImage(UpdateSession& session, SessionPlatform& p
   BlockWait state{0, beyondStart};
   while (offset < image.size()) {
     const size_t n = std::min<size_t>(image.size() - offset, maxBlockData);
-    const int sendings = sendBlock(session, platform, blockCounter, image.subspan(offset, n), state);
+    const int sendings =
+        sendBlock(session, platform, blockCounter, image.subspan(offset, n), state);
     if (sendings == 0) return std::nullopt;
     state.lateAllowance = static_cast<uint32_t>(sendings - 1);
     ++blockCounter;

@@ -75,8 +75,9 @@ ResultEvent CommandLine::runMode() {
     case CliMode::list:
       return runList(*reporter_, platform_.presentDevices());
     case CliMode::check: {
-      const WideText directory = options_->packageDirectory ? fromPathBytes(*options_->packageDirectory)
-                                                            : platform_.currentDirectory();
+      const WideText directory = options_->packageDirectory
+                                     ? fromPathBytes(*options_->packageDirectory)
+                                     : platform_.currentDirectory();
       PackageDirectoryFiles files(platform_.packageFiles(), directory);
       return runCheck(*reporter_, files, platform_.clock(), toUtf8(directory));
     }
@@ -92,8 +93,8 @@ ResultEvent CommandLine::runUpdate() {
   PackageDirectoryFiles files(platform_.packageFiles(), directory);
   std::unique_ptr<NamedPortCatalog> namedPort;
   if (options_->port) {
-    namedPort =
-        std::make_unique<NamedPortCatalog>(fromPathBytes(*options_->port), platform_.devicePathPrefix());
+    namedPort = std::make_unique<NamedPortCatalog>(fromPathBytes(*options_->port),
+                                                   platform_.devicePathPrefix());
   }
   DeviceCatalog& devices = namedPort ? *namedPort : platform_.presentDevices();
   SessionPlatform session{*reporter_, devices, ports_, files, platform_.clock()};

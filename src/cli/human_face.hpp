@@ -39,7 +39,7 @@ class HumanFace : public CliFace {
   bool onTerminal_;
   size_t transientWidth_ = 0;  // characters of the transient line now shown, 0 for none
   uint64_t transferStartMs_ = 0;
-  std::string lastBar_;     // the progress bar shown last while blocks go out, else empty
+  std::string lastBar_;  // the progress bar shown last while blocks go out, else empty
   bool waitingShown_ = false;
 };
 

@@ -48,8 +48,8 @@ void configurePort(SerialPort& port, StatusOutlets& outlets);
 // read took beyond its own reply) count as the start of this reply.
 struct ReplyWait {
   uint32_t minimumLength = 0;
-  uint64_t deadline = 0;            // the clock's reading at which the wait gives up
-  std::optional<uint64_t> noteAt;   // from this reading on the wait counts as slow
+  uint64_t deadline = 0;           // the clock's reading at which the wait gives up
+  std::optional<uint64_t> noteAt;  // from this reading on the wait counts as slow
   uint32_t leading = 0;
 };
 
@@ -64,7 +64,6 @@ void sendMessage(UpdateSession& session, std::span<const uint8_t> message);
 uint32_t awaitReply(UpdateSession& session, Clock& clock, StatusOutlets* outlets,
                     const ReplyWait& wait);
 // The plain form: nothing leading, no note, the bound counted from now.
-uint32_t awaitReply(UpdateSession& session, Clock& clock, uint32_t minimumLength,
-                    uint32_t boundMs);
+uint32_t awaitReply(UpdateSession& session, Clock& clock, uint32_t minimumLength, uint32_t boundMs);
 
 }  // namespace quarn

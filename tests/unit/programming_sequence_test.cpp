@@ -18,10 +18,10 @@ namespace quarn {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using fakes::after;
 using fakes::hex;
 using fakes::Reply;
 using fakes::silence;
-using fakes::after;
 
 const char* const devicePath = "\\\\.\\COM7";
 const char* const burning = "line:Burning in Progress.\n Do not unplug.\n";
@@ -432,7 +432,6 @@ TEST_F(ProgrammingSequence, BlockPastTheSixteenBitRangeIsNeverAcknowledged) {
   expectClosedAfterReports();
 }
 
-
 // --- Issue 16: a slow tester is not a failed one ----------------------------------------------
 
 std::vector<Reply> concat(std::vector<Reply> head, const std::vector<Reply>& tail) {
@@ -466,7 +465,8 @@ TEST_F(ProgrammingSequence, EachStepWaitsItsOwnBound) {
       {"block acknowledgement after 3.5 s",
        {answer(deviceIdReply), answer(signatureAccepted), answer(startReady), ack(0),
         after(3500, {0x00, 0x01, 0x00}), ack(2, complete)},
-       "BDAS012", nullptr},
+       "BDAS012",
+       nullptr},
       {"device-ID reply after 10.5 s: too late for the first sending",
        concat({after(10500, deviceIdReply), answer(deviceIdReply), answer(signatureAccepted),
                answer(startReady)},

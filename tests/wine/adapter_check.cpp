@@ -200,9 +200,11 @@ void checkReplyWait(const quarn::WideText& devicePath) {
   const Bytes expected = repeated(deviceIdReply, 20);
   const bool allQueued = queuedReaches(port, static_cast<uint32_t>(expected.size()));
   check(allQueued, "280 reply bytes queued");
-  const uint32_t first = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
+  const uint32_t first =
+      quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
   const Bytes firstBytes = received(session, first);
-  const uint32_t second = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
+  const uint32_t second =
+      quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
   const Bytes secondBytes = received(session, second);
   check(first == 256 && std::equal(firstBytes.begin(), firstBytes.end(), expected.begin()),
         "a wait with 280 bytes queued reads the first 256 (" + std::to_string(first) + ")");
@@ -212,18 +214,21 @@ void checkReplyWait(const quarn::WideText& devicePath) {
   // Unplug: the simulated tester goes away when block 0 arrives, while the wait for its
   // acknowledgement blocks. The wait must end at once, not at its bound.
   quarn::sendMessage(session, request);
-  const uint32_t idCount = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
+  const uint32_t idCount =
+      quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
   const std::optional<quarn::DeviceId> id =
       quarn::parseDeviceIdReply(session.receiveBuffer, idCount);
   check(id.has_value(), "device ID read before the unplug");
   if (!id) return;
   quarn::sendMessage(session, quarn::makeAppSignature(*id));
-  const uint32_t signatureCount = quarn::awaitReply(session, clock, quarn::signatureReplyMinimum, quarn::signatureReplyBoundMs);
+  const uint32_t signatureCount =
+      quarn::awaitReply(session, clock, quarn::signatureReplyMinimum, quarn::signatureReplyBoundMs);
   check(quarn::parseSignatureReply(session.receiveBuffer, signatureCount) ==
             quarn::SignatureVerdict::accepted,
         "signature accepted");
   quarn::sendMessage(session, quarn::makeStartRequest());
-  const uint32_t startCount = quarn::awaitReply(session, clock, quarn::startReplyMinimum, quarn::startReplyBoundMs);
+  const uint32_t startCount =
+      quarn::awaitReply(session, clock, quarn::startReplyMinimum, quarn::startReplyBoundMs);
   check(quarn::parseStartReply(session.receiveBuffer, startCount) == quarn::StartVerdict::ready,
         "start reply: ready");
   quarn::DataBlock block{};

@@ -359,8 +359,8 @@ TesterResponse TesterModel::handleBlock(const Bytes& message) {
   } else {
     response.reply = statusWordReply(acknowledged);
   }
-  if (awaited && response.reply && options_.holdBlockAck &&
-      options_.holdBlockAck->block == index && !blockHoldUsed_) {
+  if (awaited && response.reply && options_.holdBlockAck && options_.holdBlockAck->block == index &&
+      !blockHoldUsed_) {
     blockHoldUsed_ = true;
     response.holdMs = options_.holdBlockAck->count;
     response.note += format(", acknowledgement held back %u ms", response.holdMs);
