@@ -34,6 +34,11 @@ struct ProgressEvent {
   uint64_t atMs;  // the clock's reading, for the rate a face may show
 };
 
+// A reply wait has lasted a while (waiting), or has ended (not waiting); only a terminal shows it.
+struct WaitingEvent {
+  bool waiting = false;
+};
+
 // One serial device of --list.
 struct DeviceEvent {
   std::optional<std::string> description;   // the bus-reported description (USB product string)
@@ -102,7 +107,7 @@ struct ResultEvent {
 };
 
 using CliEvent = std::variant<LineEvent, ErrorEvent, ProgressEvent, DeviceEvent, CandidatesEvent,
-                              TesterEvent, PackageEvent, ReconnectEvent, ResultEvent>;
+                              TesterEvent, PackageEvent, ReconnectEvent, ResultEvent, WaitingEvent>;
 
 // Renders events; called one event at a time, never from two threads at once.
 class CliFace {

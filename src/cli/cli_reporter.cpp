@@ -140,6 +140,11 @@ void CliReporter::reportReconnected(WideView devicePath) {
   if (!quiet_) emit(ReconnectEvent{true, toUtf8(devicePath)});
 }
 
+void CliReporter::reportSlowReply(bool waiting) {
+  const std::lock_guard lock(mutex_);
+  if (!quiet_) emit(WaitingEvent{waiting});
+}
+
 void CliReporter::device(DeviceEvent event) {
   const std::lock_guard lock(mutex_);
   if (!quiet_) emit(event);

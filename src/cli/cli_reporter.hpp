@@ -28,6 +28,7 @@ class CliReporter : public StatusOutlets {
   void reportDeviceId(const DeviceId& deviceId) override;
   void reportReconnecting() override;
   void reportReconnected(WideView devicePath) override;
+  void reportSlowReply(bool waiting) override;
 
   void device(DeviceEvent event);
   void package(PackageEvent event);

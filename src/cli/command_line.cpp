@@ -95,8 +95,9 @@ ResultEvent CommandLine::runMode() {
     case CliMode::list:
       return runList(*reporter_, platform_.presentDevices());
     case CliMode::check: {
-      const WideText directory = options_->packageDirectory ? fromUtf8(*options_->packageDirectory)
-                                                            : platform_.currentDirectory();
+      const WideText directory = options_->packageDirectory
+                                     ? fromPathBytes(*options_->packageDirectory)
+                                     : platform_.currentDirectory();
       PackageDirectoryFiles files(platform_.packageFiles(), directory);
       return runCheck(*reporter_, files, platform_.clock(), toUtf8(directory));
     }
@@ -109,14 +110,14 @@ ResultEvent CommandLine::runMode() {
 ResultEvent CommandLine::runUpdate() {
   reporter_->recordUnit([this] { return platform_.wallClockMilliseconds(); }, platform_.hostName(),
                         platform_.devicePathPrefix());
-  const WideText directory = options_->packageDirectory ? fromUtf8(*options_->packageDirectory)
+  const WideText directory = options_->packageDirectory ? fromPathBytes(*options_->packageDirectory)
                                                         : platform_.currentDirectory();
   PackageDirectoryFiles files(platform_.packageFiles(), directory);
   std::unique_ptr<NamedPortCatalog> namedPort;
   std::unique_ptr<PickingCatalog> picking;
   if (options_->port) {
     namedPort = std::make_unique<NamedPortCatalog>(
-        fromUtf8(*options_->port), platform_.devicePathPrefix(), platform_.presentDevices());
+        fromPathBytes(*options_->port), platform_.devicePathPrefix(), platform_.presentDevices());
     // For the record: what the platform tells of the port (on Linux by its device number, so a
     // link names its tester too), else what the device list shows for a port of that name.
     const std::string port = toUtf8(namedPort->portName());

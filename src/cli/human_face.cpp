@@ -95,16 +95,38 @@ void HumanFace::renderProgress(const ProgressEvent& event) {
   if (!onTerminal_) return;
   if (event.bytes == 0) transferStartMs_ = event.atMs;
   const std::string bar = progressBar(event, transferStartMs_);
+  waitingShown_ = false;
   if (event.bytes < event.total) {
+    lastBar_ = bar;
     showTransient(bar);
     return;
   }
+  lastBar_.clear();
   // The whole image is out: the bar stays as the transfer's record, and the wait for the
   // tester's verdict (which may take many seconds) says what is going on meanwhile.
   showTransient(bar);
   transientWidth_ = 0;
   out_.write("\n");
   showTransient(std::string(awaitingVerdictText));
+}
+
+// The note stands beside the bar while blocks go out, alone before them; when the wait ends the
+// bar (or nothing) is shown again.
+void HumanFace::renderWaiting(const WaitingEvent& event) {
+  if (!onTerminal_) return;
+  if (event.waiting) {
+    const std::string note(waitingForTesterText);
+    showTransient(lastBar_.empty() ? note : lastBar_ + "  " + note);
+    waitingShown_ = true;
+    return;
+  }
+  if (!waitingShown_) return;
+  waitingShown_ = false;
+  if (lastBar_.empty()) {
+    clearTransient();
+  } else {
+    showTransient(lastBar_);
+  }
 }
 
 // One device a row, the same for --list and for the testers an error names.
@@ -192,6 +214,7 @@ void HumanFace::render(const CliEvent& event) {
         if constexpr (std::is_same_v<Event, PackageEvent>) renderPackage(e);
         if constexpr (std::is_same_v<Event, ReconnectEvent>) renderReconnect(e);
         if constexpr (std::is_same_v<Event, ResultEvent>) renderResult(e);
+        if constexpr (std::is_same_v<Event, WaitingEvent>) renderWaiting(e);
       },
       event);
 }

@@ -15,6 +15,9 @@ inline constexpr std::string_view awaitingVerdictText =
 inline constexpr std::string_view awaitingBootloaderText =
     "waiting for the tester to come back as its bootloader...";
 
+// On a terminal once a reply wait has lasted 2 s, until it ends.
+inline constexpr std::string_view waitingForTesterText = "waiting for the tester...";
+
 class HumanFace : public CliFace {
  public:
   HumanFace(OutputStream& out, OutputStream& err, std::string programName);
@@ -35,6 +38,7 @@ class HumanFace : public CliFace {
   void renderPackage(const PackageEvent& event);
   void renderReconnect(const ReconnectEvent& event);
   void renderResult(const ResultEvent& event);
+  void renderWaiting(const WaitingEvent& event);
 
   OutputStream& out_;
   OutputStream& err_;
@@ -43,6 +47,8 @@ class HumanFace : public CliFace {
   size_t transientWidth_ = 0;  // characters of the transient line now shown, 0 for none
   uint64_t transferStartMs_ = 0;
   bool deviceHeaderShown_ = false;
+  std::string lastBar_;  // the progress bar shown last while blocks go out, else empty
+  bool waitingShown_ = false;
 };
 
 }  // namespace quarn::cli

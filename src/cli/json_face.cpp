@@ -22,7 +22,9 @@ struct PrintedDeleter {
 // characters, so every line is valid JSON whatever a device or a file holds.
 void addText(cJSON* object, const char* name, const std::optional<std::string>& text) {
   if (text) {
-    cJSON_AddStringToObject(object, name, text->c_str());
+    // Valid UTF-8 on every path: bytes that are not (an argument or a path as the user gave it)
+    // become U+FFFD.
+    cJSON_AddStringToObject(object, name, toUtf8(fromUtf8(*text)).c_str());
   } else {
     cJSON_AddNullToObject(object, name);
   }
@@ -185,6 +187,8 @@ Json toJson(const CliEvent& event) {
         if constexpr (std::is_same_v<Event, PackageEvent>) return packageObject(e);
         if constexpr (std::is_same_v<Event, ReconnectEvent>) return reconnectObject(e);
         if constexpr (std::is_same_v<Event, ResultEvent>) return resultObject(e);
+        // A note for people at a terminal; the JSON lines keep their fixed set of events.
+        if constexpr (std::is_same_v<Event, WaitingEvent>) return Json{};
       },
       event);
 }

@@ -35,6 +35,14 @@ class PortGate::GatedPort : public SerialPort {
   uint32_t read(std::span<uint8_t> destination) override {
     return gate_.pass([&](SerialPort& p) { return p.read(destination); }, uint32_t{0});
   }
+  void discardInput() override {
+    gate_.pass(
+        [](SerialPort& p) {
+          p.discardInput();
+          return true;
+        },
+        false);
+  }
   void waitForInput(uint32_t queuedNow, uint32_t wanted, uint32_t maxMilliseconds) override {
     gate_.pass(
         [&](SerialPort& p) {

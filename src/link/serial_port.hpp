@@ -25,7 +25,8 @@ class SerialPort {
   virtual bool readPortState() = 0;
   // Applies these settings on top of the state read, every other field left as the driver had it.
   virtual bool applyLineSettings(const LineSettings& settings) = 0;
-  // Makes reads return at once with what is queued; writes get no time-out.
+  // Makes reads return at once with what is queued; every write ends within the adapter's
+  // write bound (the POSIX adapter bounds its writes itself, the Windows one by a write time-out).
   virtual bool applyNonBlockingTimeouts() = 0;
 
   virtual void write(std::span<const uint8_t> bytes) = 0;
@@ -33,6 +34,9 @@ class SerialPort {
   virtual std::optional<uint32_t> queuedInputBytes() = 0;
   // Reads at most destination.size() queued bytes without blocking; gives the count read.
   virtual uint32_t read(std::span<uint8_t> destination) = 0;
+  // Throws away every byte received and not yet read: the driver's input queue and whatever the
+  // adapter itself holds, so that queuedInputBytes gives 0 until new bytes arrive.
+  virtual void discardInput() = 0;
   // Blocks for at most maxMilliseconds while fewer than wanted bytes are queued (queuedNow were,
   // at the last look), returning early once more input may be there. Bytes the port takes in
   // while it waits count as queued for queuedInputBytes and read, in their order.

@@ -45,6 +45,9 @@ class StatusOutlets {
   // status-log line; the window shows nothing of them, the command line a note and an event.
   virtual void reportReconnecting() {}
   virtual void reportReconnected(WideView devicePath) { (void)devicePath; }
+  // A reply wait has lasted slowReplyNoteMs (waiting true), and later that it has ended (false),
+  // so a face can say the tester is being waited for. The completion wait has its own note.
+  virtual void reportSlowReply(bool waiting) { (void)waiting; }
 };
 
 }  // namespace quarn

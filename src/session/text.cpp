@@ -35,9 +35,7 @@ void appendUtf16(WideText& out, char32_t cp) {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-}  // namespace
-
-std::string toUtf8(WideView text) {
+std::string encode(WideView text, bool escapedBytes) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -46,6 +44,9 @@ std::string toUtf8(WideView text) {
         text[i + 1] < 0xE000) {
       unit = 0x10000 + ((unit - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
       ++i;
+    } else if (escapedBytes && unit >= 0xDC80 && unit < 0xDD00) {
+      out += static_cast<char>(unit - 0xDC00);
+      continue;
     } else if (unit >= 0xD800 && unit < 0xE000) {
       unit = kReplacement;
     }
@@ -54,7 +55,7 @@ std::string toUtf8(WideView text) {
   return out;
 }
 
-WideText fromUtf8(std::string_view text) {
+WideText decode(std::string_view text, bool escapeBytes) {
   WideText out;
   out.reserve(text.size());
   size_t i = 0;
@@ -74,7 +75,7 @@ WideText fromUtf8(std::string_view text) {
       extra = 3;
       cp = lead & 0x07u;
     } else {
-      appendUtf16(out, kReplacement);
+      appendUtf16(out, escapeBytes ? static_cast<char32_t>(0xDC00u + lead) : kReplacement);
       ++i;
       continue;
     }
@@ -91,7 +92,7 @@ WideText fromUtf8(std::string_view text) {
     const bool overlong =
         (extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000);
     if (!ok || overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) {
-      appendUtf16(out, kReplacement);
+      appendUtf16(out, escapeBytes ? static_cast<char32_t>(0xDC00u + lead) : kReplacement);
       ++i;
       continue;
     }
@@ -99,6 +100,24 @@ WideText fromUtf8(std::string_view text) {
     i += extra + 1;
   }
   return out;
+}
+
+}  // namespace
+
+std::string toUtf8(WideView text) {
+  return encode(text, false);
+}
+
+WideText fromUtf8(std::string_view text) {
+  return decode(text, false);
+}
+
+WideText fromPathBytes(std::string_view bytes) {
+  return decode(bytes, true);
+}
+
+std::string toPathBytes(WideView path) {
+  return encode(path, true);
 }
 
 }  // namespace quarn

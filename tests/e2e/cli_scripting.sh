@@ -108,5 +108,72 @@ run_case interrupt-text 130 --interrupt --package "--size 200000" --sim "--pace-
 run_case sigterm-json 130 --interrupt --signal TERM --json --package "--size 200000" \
   --sim "--pace-baud 256000" --expect '"code":"interrupted"' -- --json
 
+# --- Issue 16: paths that are not UTF-8 (item 5) and a package read by several (item 6) ---------
+# run_plain <name> <expected exit> <expected text> <json 0|1> -- <command...>: runs the command
+# in $work/<name> (prepared by the caller) and judges exit, text and (json 1) the JSON lines.
+run_plain() {
+  local name=$1 expected_exit=$2 expected=$3 want_json=$4
+  shift 5
+  local dir=$work/$name code=0 why=""
+  (cd "$dir" && exec "$@" >"$dir/out" 2>"$dir/err") || code=$?
+  [[ $code == "$expected_exit" ]] || why+="exit $code, expected $expected_exit; "
+  grep -qF -- "$expected" "$dir/out" "$dir/err" || why+="no '$expected'; "
+  if ((want_json)) && ! "$python" "$cli_checks" json "$dir/out" "$expected_exit" >"$dir/json" 2>&1; then
+    why+="$(cat "$dir/json"); "
+  fi
+  if [[ -z $why ]]; then
+    passed=$((passed + 1)); echo "ok   $name"
+  else
+    failed=$((failed + 1)); echo "FAIL $name: $why"
+    sed 's/^/  out: /' "$dir/out" | head -10; sed 's/^/  err: /' "$dir/err" | head -10
+  fi
+}
+
+# A package folder named in Latin-1 ("fw-été" as bytes E9): found and read as the user named it,
+# and the JSON lines stay valid UTF-8.
+latin=$'fw-\xe9t\xe9'
+mkdir -p "$work/latin1-package-dir/$latin"
+"$python" "$src/scripts/make_sample_package.py" "$work/latin1-package-dir/$latin" --size 3000
+run_plain latin1-package-dir 0 "The package passes the check" 0 -- \
+  "$bin/quarn-update" --check --package "$latin"
+mkdir -p "$work/latin1-package-dir-json"
+ln -s "$work/latin1-package-dir/$latin" "$work/latin1-package-dir-json/$latin"
+run_plain latin1-package-dir-json 0 '"code":"packageOk"' 1 -- \
+  "$bin/quarn-update" --check --json --package "$latin"
+# A usage error that quotes an argument which is not UTF-8 is still valid JSON.
+mkdir -p "$work/json-usage-latin1"
+run_plain json-usage-latin1 1 '"code":"usage"' 1 -- "$bin/quarn-update" --json $'caf\xe9'
+# A --port path whose name is not UTF-8 is opened as it is: a whole update through it.
+dir=$work/latin1-port
+mkdir -p "$dir/package"
+"$python" "$src/scripts/make_sample_package.py" "$dir/package" --size 3000
+if start_sim "$dir" --exit-after-completion >"$dir/sim.why"; then
+  ln -s "$dir/link" "$dir/port-$latin"
+  run_plain latin1-port 0 "Programming complete." 0 -- \
+    "$bin/quarn-update" --port "$dir/port-$latin" --package package
+  stop_sim
+  cmp -s "$dir/package/QUARN.bin" "$dir/received.bin" ||
+    { failed=$((failed + 1)); echo "FAIL latin1-port: the tester did not receive QUARN.bin"; }
+else
+  failed=$((failed + 1)); echo "FAIL latin1-port: simulator did not start"
+fi
+
+# Another process reads the package under a shared lock (flock -s): --check reads it too. A
+# writer's exclusive lock (flock -x) still keeps it out: exit 6, as for a missing image.
+for lock in shared:-s:0:"The package passes the check" exclusive:-x:6:"Failed to find firmware file."; do
+  IFS=: read -r kind option want text <<<"$lock"
+  dir=$work/package-locked-$kind
+  mkdir -p "$dir"
+  "$python" "$src/scripts/make_sample_package.py" "$dir" --size 3000
+  flock "$option" "$dir/QUARN.bin" sleep 30 &
+  holder=$!
+  for _ in $(seq 100); do
+    flock -n -x "$dir/QUARN.bin" true 2>/dev/null || break
+    sleep 0.05
+  done
+  run_plain "package-locked-$kind" "$want" "$text" 0 -- "$bin/quarn-update" --check
+  kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null
+done
+
 echo "$passed passed, $failed failed"
 [[ $failed == 0 ]]

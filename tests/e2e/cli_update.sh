@@ -23,6 +23,8 @@ failed=0
 # run_case <name> <image size> <expected exit> <expected report> <sim options...>
 # The session must take less than $ceiling_ms (default 15000) and at least $floor_ms (default 0);
 # set them for one row by prefixing it: ceiling_ms=5000 run_case ...
+# $sent ("REGEX=N;REGEX=N") counts the messages the tester received: N lines of the simulator's
+# log are messages whose note matches REGEX (sent='start request=1' for one start request).
 run_case() {
   local name=$1 size=$2 expected_exit=$3 expected_report=$4; shift 4
   [[ $name =~ ${QUARN_E2E_ONLY:-.} ]] || return 0
@@ -30,7 +32,7 @@ run_case() {
   mkdir -p "$dir/package"
   python3 "$src/scripts/make_sample_package.py" "$dir/package" --size "$size" --seed "$size"
   local ok=1 why=""
-  if start_sim "$dir" "$@"; then
+  if start_sim "$dir" --log "$dir/sim.log" "$@"; then
     local t0 t1
     t0=$(date +%s%N)
     "$bin/quarn-update" --port "$dir/link" --package "$dir/package" >"$dir/out" 2>"$dir/err"
@@ -45,6 +47,14 @@ run_case() {
     fi
     [ "$ms" -lt "${ceiling_ms:-15000}" ] || { ok=0; why="$why; took $ms ms"; }
     [ "$ms" -ge "${floor_ms:-0}" ] || { ok=0; why="$why; took only $ms ms"; }
+    local count_spec pattern wanted got
+    IFS=';' read -ra count_spec <<<"${sent:-}"
+    for pattern in "${count_spec[@]}"; do
+      wanted=${pattern##*=}
+      pattern=${pattern%=*}
+      got=$(grep -cE "^ *[0-9.]+ rx .*# ($pattern)" "$dir/sim.log")
+      [ "$got" = "$wanted" ] || { ok=0; why="$why; $got messages '$pattern', expected $wanted"; }
+    done
   else
     ok=0; why="simulator did not start"
   fi
@@ -65,7 +75,9 @@ run_case three-blocks       130     0  "Programming complete." --exit-after-comp
 # A --port path with parentheses is opened as it is, not cut at the first "(".
 run_case "path-(rev-B)"     130     0  "Programming complete." --exit-after-completion
 run_case one-megabyte       1048576 0  "Programming complete." --exit-after-completion
-run_case silent-tester      130     12 "Quarn Updater: Error: Failed to retrieve Device ID." --silent-at device-id
+# Three device-ID requests, each waited for 10 s, after the 3 s restart pause.
+floor_ms=30000 ceiling_ms=40000 run_case silent-tester 130 12 \
+  "Quarn Updater: Error: Failed to retrieve Device ID." --silent-at device-id
 run_case start-refused      130     15 "Quarn Updater: Error: Please unplug and reconnect the tester and try again." --refuse-start
 run_case unplug-mid-block   6000    18 "Quarn Updater: Error: 2 Failed to program firmware." --unplug-at-block 5
 
@@ -77,9 +89,33 @@ floor_ms=8000 run_case completion-after-8-s 600 0 "Programming complete." \
 floor_ms=60000 ceiling_ms=70000 run_case no-completion-reply 600 2 "Burning in Progress." \
   --silent-at completion
 
+# A slow tester is not a failed one (issue 16): each step waits as long as a working tester may
+# take, so a slow reply is taken at the first sending, and a reply that comes after its wait gave
+# up is not read as the answer to the next message. The 600-byte image takes blocks 0 to 9.
+sent='start request=1' floor_ms=8000 ceiling_ms=25000 run_case start-reply-after-8-s 600 0 \
+  "Programming complete." --exit-after-completion --hold-reply start:8000
+sent='device-ID request=1' floor_ms=6000 ceiling_ms=20000 run_case device-id-reply-after-6-s 600 0 \
+  "Programming complete." --exit-after-completion --hold-reply device-id:6000
+sent='block 4:=1;block 4 again=0;block [0-9]+( again)?:=10' floor_ms=3500 ceiling_ms=20000 \
+  run_case block-ack-after-3.5-s 600 0 "Programming complete." --exit-after-completion \
+  --hold-reply block:4:3500
+# Block 4's acknowledgement comes 5.5 s late: block 4 is sent again after its 5 s bound, and the
+# late acknowledgement (with the resending's behind it) uses up no further sending.
+sent='block 4:=1;block 4 again=1;block [0-9]+( again)?:=11' floor_ms=5500 ceiling_ms=20000 \
+  run_case block-ack-5.5-s-late 600 0 "Programming complete." --exit-after-completion \
+  --hold-reply block:4:5500
+# The verdict in the same write as the last acknowledgement is read with it and kept.
+sent='block [0-9]+:=10' run_case verdict-with-last-ack 600 0 "Programming complete." \
+  --exit-after-completion --completion-with-ack
+# The same, the last block's acknowledgement 5.5 s late: the resent last block is acknowledged
+# again after the verdict, and that acknowledgement is never taken for a verdict.
+sent='block 9:=1;block 9 again=1' floor_ms=5500 ceiling_ms=20000 \
+  run_case late-last-ack-verdict-behind 600 0 "Programming complete." --exit-after-completion \
+  --completion-with-ack --hold-reply block:9:5500
+
 # The tester vanishes at every stage of the exchange. Each session must end with that step's
-# report well before a reply bound could end it: the 3 s restart pause plus one 2.5 s reply bound
-# is more than the ceiling, so a vanished port noticed only when a wait runs out fails the row.
+# report well before a reply bound could end it: the 3 s restart pause plus the shortest reply
+# bound (5 s) is more than the ceiling, so a vanished port noticed only when a wait runs out fails the row.
 # The 600-byte image takes blocks 0 to 9. Vanished during the pause, the tester is waited for
 # up to the second opening's bound, 10 s after the pause: that row's ceiling is 16 s (raised from
 # 5 s with that wait) and its floor 12.5 s.

@@ -36,10 +36,31 @@ void ScriptedPort::write(std::span<const uint8_t> bytes) {
   tester_.replies.pop_front();
   tester_.inputQueue.insert(tester_.inputQueue.end(), reply.now.begin(), reply.now.end());
   tester_.pendingAfterRead = std::move(reply.afterRead);
+  if (!reply.later.empty()) {
+    tester_.arriving.push_back({clock_.now + reply.laterMs, std::move(reply.later)});
+    std::stable_sort(tester_.arriving.begin(), tester_.arriving.end(),
+                     [](const TimedBytes& a, const TimedBytes& b) { return a.at < b.at; });
+  }
+}
+
+void ScriptedPort::deliverArrived() {
+  while (!tester_.arriving.empty() && tester_.arriving.front().at <= clock_.now) {
+    const std::vector<uint8_t>& bytes = tester_.arriving.front().bytes;
+    tester_.inputQueue.insert(tester_.inputQueue.end(), bytes.begin(), bytes.end());
+    tester_.arriving.erase(tester_.arriving.begin());
+  }
+}
+
+void ScriptedPort::discardInput() {
+  deliverArrived();
+  tester_.discarded.push_back(static_cast<uint32_t>(tester_.inputQueue.size()));
+  log_.add("discard:" + std::to_string(tester_.inputQueue.size()));
+  tester_.inputQueue.clear();
 }
 
 std::optional<uint32_t> ScriptedPort::queuedInputBytes() {
   if (tester_.failQueueStatus) return std::nullopt;
+  deliverArrived();
   return static_cast<uint32_t>(tester_.inputQueue.size());
 }
 
@@ -57,8 +78,15 @@ uint32_t ScriptedPort::read(std::span<uint8_t> destination) {
 }
 
 void ScriptedPort::waitForInput(uint32_t, uint32_t, uint32_t maxMilliseconds) {
-  // Nothing arrives on its own in a script: the whole allowance passes.
-  clock_.advance(maxMilliseconds);
+  // Only "later" bytes arrive on their own: the clock runs to the first of them, or the whole
+  // allowance passes.
+  const uint64_t until = clock_.now + maxMilliseconds;
+  if (!tester_.arriving.empty() && tester_.arriving.front().at < until) {
+    clock_.now = std::max(clock_.now, tester_.arriving.front().at);
+  } else {
+    clock_.now = until;
+  }
+  deliverArrived();
 }
 
 std::unique_ptr<SerialPort> ScriptedPortOpener::openPort(WideView devicePath) {

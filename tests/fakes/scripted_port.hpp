@@ -1,9 +1,12 @@
 #pragma once
 // A serial port whose tester is a script: each write takes the next scripted reply, whose bytes
-// are queued at once ("now") or only after the next read ("afterRead", e.g. a completion reply
-// that follows the last acknowledgement). A write with no scripted reply left gets silence.
+// are queued at once ("now"), only after the next read ("afterRead", e.g. a completion reply
+// that follows the last acknowledgement), or laterMs after the write ("later", a slow or late
+// answer: the fake clock runs to it while the link waits). A write with no scripted reply left
+// gets silence.
 #include <deque>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "fakes/event_log.hpp"
@@ -13,8 +16,27 @@
 namespace quarn::fakes {
 
 struct Reply {
+  Reply() = default;
+  Reply(std::vector<uint8_t> nowBytes, std::vector<uint8_t> afterReadBytes = {},
+        std::vector<uint8_t> laterBytes = {}, uint32_t laterMilliseconds = 0)
+      : now(std::move(nowBytes)),
+        afterRead(std::move(afterReadBytes)),
+        later(std::move(laterBytes)),
+        laterMs(laterMilliseconds) {}
+
   std::vector<uint8_t> now;
   std::vector<uint8_t> afterRead;
+  std::vector<uint8_t> later;
+  uint32_t laterMs = 0;
+};
+// A reply whose bytes arrive laterMs after the message was written.
+inline Reply after(uint32_t laterMs, std::vector<uint8_t> bytes) {
+  return Reply{{}, {}, std::move(bytes), laterMs};
+}
+
+struct TimedBytes {
+  uint64_t at;
+  std::vector<uint8_t> bytes;
 };
 inline Reply silence() {
   return {};
@@ -25,6 +47,8 @@ struct ScriptedTester {
   std::deque<Reply> replies;
   std::deque<uint8_t> inputQueue;  // bytes queued on the port now (stale bytes may be put here)
   std::vector<uint8_t> pendingAfterRead;
+  std::vector<TimedBytes> arriving;  // queued once the clock reaches their time
+  std::vector<uint32_t> discarded;   // the count of each discard
   std::vector<std::vector<uint8_t>> writes;
 
   std::deque<bool> openResults;  // per opening; an empty queue means the open succeeds
@@ -51,9 +75,12 @@ class ScriptedPort : public SerialPort {
   void write(std::span<const uint8_t> bytes) override;
   std::optional<uint32_t> queuedInputBytes() override;
   uint32_t read(std::span<uint8_t> destination) override;
+  void discardInput() override;
   void waitForInput(uint32_t queuedNow, uint32_t wanted, uint32_t maxMilliseconds) override;
 
  private:
+  void deliverArrived();
+
   ScriptedTester& tester_;
   FakeClock& clock_;
   EventLog& log_;

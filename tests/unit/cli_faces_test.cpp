@@ -118,6 +118,47 @@ TEST(HumanFace, TerminalShowsTheBarThenWaitsForTheVerdict) {
   EXPECT_TRUE(out.text.ends_with(erased + "Programming complete.\n")) << out.text;
 }
 
+// Issue 16, item 1: a long reply wait says so on a terminal, and nowhere else.
+TEST(HumanFace, ALongWaitSaysSoOnATerminal) {
+  CapturedStream out(true);
+  CapturedStream err;
+  HumanFace face(out, err, "quarn-update");
+  face.render(LineEvent{ReportCode::burningInProgress, u"Burning in Progress.\n Do not unplug.\n"});
+  face.render(WaitingEvent{true});
+  EXPECT_TRUE(out.text.ends_with("\r" + std::string(waitingForTesterText))) << out.text;
+  face.render(WaitingEvent{false});
+  const std::string erased = "\r" + std::string(waitingForTesterText.size(), ' ') + "\r";
+  EXPECT_TRUE(out.text.ends_with(erased)) << out.text;
+  // Beside the bar while blocks go out; the bar alone again afterwards.
+  face.render(ProgressEvent{0, 120, 1000});
+  face.render(ProgressEvent{60, 120, 1100});
+  face.render(WaitingEvent{true});
+  EXPECT_NE(out.text.rfind("60/120 bytes"), std::string::npos);
+  EXPECT_TRUE(out.text.ends_with(std::string(waitingForTesterText))) << out.text;
+  face.render(WaitingEvent{false});
+  EXPECT_EQ(out.text.find('\n', out.text.find("60/120")), std::string::npos);
+
+  CapturedStream pipe(false);
+  HumanFace plain(pipe, err, "quarn-update");
+  plain.render(WaitingEvent{true});
+  plain.render(WaitingEvent{false});
+  EXPECT_EQ(pipe.text, "");
+  EXPECT_EQ(jsonLineOf(WaitingEvent{true}), "");
+}
+
+TEST(CliReporter, QuietHidesTheWaitingNote) {
+  fakes::RecordingFace face;
+  fakes::TestMutex mutex;
+  fakes::EventLog log;
+  fakes::FakeClock clock(log);
+  CliReporter quiet(face, mutex, clock, true);
+  quiet.reportSlowReply(true);
+  EXPECT_TRUE(face.events.empty());
+  CliReporter loud(face, mutex, clock, false);
+  loud.reportSlowReply(true);
+  EXPECT_EQ(face.all<WaitingEvent>().size(), 1u);
+}
+
 TEST(HumanFace, NoProgressOutsideATerminal) {
   CapturedStream out(false);
   CapturedStream err;

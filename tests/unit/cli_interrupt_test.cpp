@@ -65,6 +65,7 @@ class BlockingPort : public SerialPort {
   void write(std::span<const uint8_t>) override {}
   std::optional<uint32_t> queuedInputBytes() override { return 0; }
   uint32_t read(std::span<uint8_t>) override { return 0; }
+  void discardInput() override {}
   void waitForInput(uint32_t, uint32_t, uint32_t) override {
     std::unique_lock lock(tester_.mutex);
     tester_.waiting = true;

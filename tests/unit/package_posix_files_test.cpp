@@ -61,22 +61,57 @@ TEST(PosixPackageFiles, RefusesWhatIsNotAReadableRegularFile) {
   EXPECT_FALSE(pipe->size());
 }
 
-TEST(PosixPackageFiles, FileIsHeldExclusivelyUntilItIsClosed) {
+// Issue 16, item 6: readers share the file (a shared lock while it is read); a writer's
+// exclusive lock keeps it from every reader, and is itself refused while a reader holds it.
+TEST(PosixPackageFiles, ReadersShareTheFileAndAWritersLockKeepsThemOut) {
   fakes::PackageBench bench;
   bench.writeFile("metadata.json", "{}");
   PosixPackageFiles files(bench.directory);
   const WideText path = fromUtf8(bench.directory + "/metadata.json");
   auto first = files.openForReading(path);
   ASSERT_TRUE(first);
-  EXPECT_FALSE(files.openForReading(path));
+  EXPECT_TRUE(files.openForReading(path)) << "a second reader at the same time";
   const int other = ::open((bench.directory + "/metadata.json").c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(other, 0);
-  EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);  // another program is kept out too
+  EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);  // a writer waits for the readers
+  EXPECT_EQ(::flock(other, LOCK_SH | LOCK_NB), 0);  // another reader does not
+  ::flock(other, LOCK_UN);
   first.reset();
   EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
-  EXPECT_FALSE(files.openForReading(path));  // and now the other program holds it
+  EXPECT_FALSE(files.openForReading(path));  // and now the writer holds it
   ::close(other);
   EXPECT_TRUE(files.openForReading(path));
+}
+
+// Issue 16, item 5: a path that is not UTF-8 reaches open() as its bytes.
+TEST(PosixPackageFiles, APathThatIsNotUtf8IsOpenedAsItsBytes) {
+  fakes::PackageBench bench;
+  const std::string directory = bench.directory + "/fw-\xe9t\xe9";
+  ASSERT_EQ(::mkdir(directory.c_str(), 0700), 0);
+  const std::string file = directory + "/QUARN.bin";
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  PosixPackageFiles files(directory);
+  const WideText program = files.programFilePath();
+  EXPECT_EQ(toPathBytes(program), directory + "/quarn-update");
+  EXPECT_TRUE(files.openForReading(fromPathBytes(file)));
+  EXPECT_FALSE(files.openForReading(fromUtf8(file))) << "U+FFFD in place of the bytes";
+  ::unlink(file.c_str());
+  ::rmdir(directory.c_str());
+}
+
+TEST(PathBytes, EveryByteStringComesBackAsItWasAndShowsAsValidUtf8) {
+  const std::string samples[] = {"fw-\xe9t\xe9", "caf\xc3\xa9", "\xff\xfe", "\xc3",
+                                 "a\xed\xa0\x80!", "\xf0\x9f\x98\x80", "plain"};
+  for (const std::string& bytes : samples) {
+    EXPECT_EQ(toPathBytes(fromPathBytes(bytes)), bytes);
+    const std::string shown = toUtf8(fromPathBytes(bytes));
+    EXPECT_EQ(toUtf8(fromUtf8(shown)), shown) << "shown text is valid UTF-8";
+  }
+  EXPECT_EQ(fromPathBytes("caf\xc3\xa9"), u"caf\u00e9");
+  EXPECT_EQ(fromPathBytes("caf\xe9"), u"caf\xdce9");
+  EXPECT_EQ(toUtf8(u"caf\xdce9"), "caf\xef\xbf\xbd");
 }
 
 TEST(PosixPackageFiles, PackageInADirectoryLongerThanThreeHundredCharactersIsFound) {

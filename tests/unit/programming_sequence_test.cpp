@@ -11,12 +11,14 @@
 #include "fakes/fake_clock.hpp"
 #include "fakes/recording_outlets.hpp"
 #include "fakes/scripted_port.hpp"
+#include "link/serial_link.hpp"
 #include "package/package_buffers.hpp"
 
 namespace quarn {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using fakes::after;
 using fakes::hex;
 using fakes::Reply;
 using fakes::silence;
@@ -31,7 +33,7 @@ const Bytes startReady = {0x00, 0x00, 0x00};
 const Bytes complete = {0xFC, 0xFF};
 
 Reply answer(Bytes now, Bytes afterRead = {}) {
-  return Reply{std::move(now), std::move(afterRead)};
+  return Reply{std::move(now), std::move(afterRead), {}, 0};
 }
 Reply ack(uint32_t blockNumber, Bytes afterRead = {}) {
   return answer({0x00, static_cast<uint8_t>(blockNumber), static_cast<uint8_t>(blockNumber >> 8)},
@@ -90,6 +92,8 @@ class ProgrammingSequence : public ::testing::Test {
     tester.writes.clear();
     tester.inputQueue.clear();
     tester.pendingAfterRead.clear();
+    tester.arriving.clear();
+    tester.discarded.clear();
     log.events.clear();
     outlets.lines.clear();
     outlets.boxes.clear();
@@ -426,6 +430,231 @@ TEST_F(ProgrammingSequence, BlockPastTheSixteenBitRangeIsNeverAcknowledged) {
   EXPECT_EQ(last.size(), 4u);
   EXPECT_EQ(outlets.boxes, std::vector<std::string>{"1 Failed to program firmware."});
   expectClosedAfterReports();
+}
+
+// --- Issue 16: a slow tester is not a failed one ----------------------------------------------
+
+std::vector<Reply> concat(std::vector<Reply> head, const std::vector<Reply>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+// Item 1: each step waits as long as its own bound, so a slow answer is taken at the first
+// sending; a silent step still ends after its sendings.
+TEST_F(ProgrammingSequence, EachStepWaitsItsOwnBound) {
+  struct Row {
+    const char* name;
+    std::vector<Reply> replies;
+    std::string writes;
+    const char* box;
+  };
+  const std::vector<Reply> blocks = {ack(0), ack(1), ack(2, complete)};
+  const std::vector<Row> rows = {
+      {"device-ID reply after 6 s",
+       concat({after(6000, deviceIdReply), answer(signatureAccepted), answer(startReady)}, blocks),
+       "BDAS012", nullptr},
+      {"signature verdict after 9.5 s",
+       concat({answer(deviceIdReply), after(9500, signatureAccepted), answer(startReady)}, blocks),
+       "BDAS012", nullptr},
+      {"start reply after 8 s",
+       concat({answer(deviceIdReply), answer(signatureAccepted), after(8000, startReady)}, blocks),
+       "BDAS012", nullptr},
+      {"start reply after 34 s",
+       concat({answer(deviceIdReply), answer(signatureAccepted), after(34000, startReady)}, blocks),
+       "BDAS012", nullptr},
+      {"block acknowledgement after 3.5 s",
+       {answer(deviceIdReply), answer(signatureAccepted), answer(startReady), ack(0),
+        after(3500, {0x00, 0x01, 0x00}), ack(2, complete)},
+       "BDAS012",
+       nullptr},
+      {"device-ID reply after 10.5 s: too late for the first sending",
+       concat({after(10500, deviceIdReply), answer(deviceIdReply), answer(signatureAccepted),
+               answer(startReady)},
+              blocks),
+       "BDDAS012", nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    startRow();
+    script(row.replies);
+    run();
+    EXPECT_EQ(writtenMessages(), row.writes);
+    expectEnding(row.box);
+  }
+}
+
+TEST_F(ProgrammingSequence, SilentStepsEndAfterTheirSendingsAndBounds) {
+  struct Row {
+    const char* name;
+    std::vector<Reply> replies;
+    uint64_t waitedMs;  // after the restart pause
+    const char* box;
+  };
+  const std::vector<Row> rows = {
+      {"device ID", {}, 3 * deviceIdReplyBoundMs, "Failed to retrieve Device ID."},
+      {"signature", {answer(deviceIdReply)}, 3 * signatureReplyBoundMs, "App Signiture Failed."},
+      {"start",
+       {answer(deviceIdReply), answer(signatureAccepted)},
+       3 * startReplyBoundMs,
+       "Failed to program firmware."},
+      {"block",
+       {answer(deviceIdReply), answer(signatureAccepted), answer(startReady)},
+       4 * blockAckBoundMs,
+       "2 Failed to program firmware."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    startRow();
+    script(row.replies);
+    const uint64_t start = clock.now;
+    run();
+    EXPECT_EQ(clock.now - start - bootloaderRestartPauseMs, row.waitedMs);
+    expectEnding(row.box);
+  }
+}
+
+// Item 3: a reply that comes after its wait gave up is not read as the next message's reply.
+TEST_F(ProgrammingSequence, LateRepliesAreNotTakenForTheNextMessagesReply) {
+  // An ID that begins with FF: read as a signature reply it is a verdict, and a rejection.
+  const Bytes idFF = {0xFD, 0xFF, 0x02, 0x03, 0x04, 0x05, 0x06,
+                      0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0xFF};
+  struct Row {
+    const char* name;
+    std::vector<Reply> replies;
+  };
+  const std::vector<Reply> blocks = {ack(0), ack(1), ack(2, complete)};
+  const std::vector<Row> rows = {
+      {"a second device-ID reply queued before the signature goes out",
+       concat({answer(idFF, idFF), answer(signatureAccepted), answer(startReady)}, blocks)},
+      {"a second signature verdict queued before the start request goes out",
+       concat({answer(deviceIdReply), answer(signatureAccepted, signatureAccepted),
+               answer(startReady)},
+              blocks)},
+      {"a second start reply queued before block 0 goes out",
+       concat({answer(deviceIdReply), answer(signatureAccepted), answer(startReady, {0, 0, 1})},
+              blocks)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    startRow();
+    script(row.replies);
+    run();
+    EXPECT_EQ(tester.writes.size(), 7u) << "one sending per step";
+    expectEnding(nullptr);
+    EXPECT_EQ(tester.discarded.size(), 1u);
+  }
+}
+
+// Item 3: while block k is awaited, a late acknowledgement of block k-1 (an answer to one of its
+// extra sendings) is dropped, as often as k-1 had extra sendings; every other number, and more
+// of them, is a wrong number as before.
+TEST_F(ProgrammingSequence, LateAcknowledgementsOfThePreviousBlock) {
+  const Bytes ack0 = {0x00, 0x00, 0x00};
+  const Bytes ack1 = {0x00, 0x01, 0x00};
+  struct Row {
+    const char* name;
+    std::vector<Reply> blockReplies;
+    std::string writes;
+    const char* box;
+  };
+  Bytes bothAcks = ack0;
+  bothAcks.insert(bothAcks.end(), ack1.begin(), ack1.end());
+  const std::vector<Row> rows = {
+      {"block 0 sent twice; its late answer read together with block 1's",
+       {silence(), ack(0), answer(bothAcks), ack(2, complete)},
+       "BDAS0012",
+       nullptr},
+      {"block 0 sent twice; its late answer, block 1's 300 ms later",
+       {silence(), ack(0), Reply{ack0, {}, ack1, 300}, ack(2, complete)},
+       "BDAS0012",
+       nullptr},
+      {"block 0 sent once: an acknowledgement of 0 while 1 is awaited is a wrong number",
+       {ack(0), answer(ack0), answer(ack0), answer(ack0), answer(ack0)},
+       "BDAS01111",
+       "1 Failed to program firmware."},
+      {"block 0 sent twice, then block 1 always answered with 0: one dropped, no more",
+       {silence(), ack(0), answer(ack0), answer(ack0), answer(ack0), answer(ack0)},
+       "BDAS001111",
+       "1 Failed to program firmware."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    startRow();
+    std::vector<Reply> replies = {answer(deviceIdReply), answer(signatureAccepted),
+                                  answer(startReady)};
+    for (const Reply& reply : row.blockReplies) replies.push_back(reply);
+    script(std::move(replies));
+    run();
+    EXPECT_EQ(writtenMessages(), row.writes);
+    expectEnding(row.box);
+  }
+}
+
+// Item 2: what was read beyond the last acknowledgement leads the completion wait, and further
+// acknowledgements of the last block are dropped before the verdict.
+TEST_F(ProgrammingSequence, VerdictBehindTheLastAcknowledgement) {
+  const Bytes ack2 = {0x00, 0x02, 0x00};
+  auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  };
+  struct Row {
+    const char* name;
+    std::vector<Reply> lastBlockReplies;
+    std::string writes;
+    std::vector<std::string> lines;
+  };
+  const std::string first = "Burning in Progress.\n Do not unplug.\n";
+  const std::vector<Row> rows = {
+      {"verdict in the same read as the acknowledgement",
+       {answer(join({ack2, complete}))},
+       "BDAS012",
+       {first, "Programming complete.\n"}},
+      {"G0 verdict in the same read",
+       {answer(join({ack2, {0x00, 0xFF}}))},
+       "BDAS012",
+       {first, "G0 FW update failed.\n"}},
+      {"last block resent: its second acknowledgement and the verdict after the read",
+       {silence(), answer(ack2, join({ack2, complete}))},
+       "BDAS0122",
+       {first, "Programming complete.\n"}},
+      {"last block resent: both acknowledgements and the verdict in one read",
+       {silence(), answer(join({ack2, ack2, complete}))},
+       "BDAS0122",
+       {first, "Programming complete.\n"}},
+      {"a second acknowledgement cut after two bytes",
+       {answer(join({ack2, {0x00, 0x02}}), {0x00, 0xFC, 0xFF})},
+       "BDAS012",
+       {first, "Programming complete.\n"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    startRow();
+    std::vector<Reply> replies = {answer(deviceIdReply), answer(signatureAccepted),
+                                  answer(startReady), ack(0), ack(1)};
+    for (const Reply& reply : row.lastBlockReplies) replies.push_back(reply);
+    script(std::move(replies));
+    run();
+    EXPECT_EQ(writtenMessages(), row.writes);
+    EXPECT_EQ(outlets.lines, row.lines);
+    expectClosedAfterReports();
+  }
+}
+
+// An acknowledgement of a last block numbered ..FF starts "00 FF", which is also a verdict: when
+// no third byte follows, the two bytes are the verdict.
+TEST_F(ProgrammingSequence, TwoBytesThatMayStartAnAcknowledgementOfBlockFF) {
+  imageBuffer.release();
+  setImage(256 * maxBlockData);  // blocks 0 to 255
+  session.metadata.packageSize = static_cast<int32_t>(256 * maxBlockData);
+  std::vector<Reply> replies = {answer(deviceIdReply), answer(signatureAccepted),
+                                answer(startReady)};
+  for (uint32_t block = 0; block < 255; ++block) replies.push_back(ack(block));
+  replies.push_back(answer({0x00, 0xFF, 0x00, 0x00, 0xFF}));
+  script(std::move(replies));
+  run();
+  EXPECT_EQ(outlets.lines.back(), "G0 FW update failed.\n");
 }
 
 }  // namespace

@@ -4,10 +4,15 @@
 // the DLL search.
 //
 //   quarn-wine-adapter-check <device path of a raw serial port> <path of an existing file>
+//                            [<device path of a pty that stops output on XOFF>]
 //
 // The port must be the tester simulator's, started with its default device ID and
 // --unplug-at-block 0 --pace-baud 4800: the reply wait is checked on the simulated bootloader's
 // replies and ends with an unplug, which the slow line puts in the middle of a wait.
+//
+// The third port (issue 16, item 4) is a pty whose other end sends XOFF once the port's output
+// flow control is on: a write to it then never completes, and the adapter's write time-out must
+// end it.
 //
 // Prints one "ok"/"FAIL" line per check and the listed devices; exits 1 if any check failed.
 #include <windows.h>
@@ -183,7 +188,7 @@ void checkReplyWait(const quarn::WideText& devicePath) {
   // first and the rest behind them.
   const Bytes request = deviceIdRequest();
   quarn::sendMessage(session, request);
-  port.waitForInput(0, 2, quarn::replyWaitBoundMs);
+  port.waitForInput(0, 2, quarn::deviceIdReplyBoundMs);
   check(port.queuedInputBytes() == deviceIdReply.size(),
         "bytes the wait took in count as queued with the rest of the reply");
   Bytes reply(256);
@@ -195,13 +200,15 @@ void checkReplyWait(const quarn::WideText& devicePath) {
   // first wait reads 256 of them, the next one the other 24, all in the order sent.
   Bytes twenty = repeated(request, 20);
   port.write(twenty);
-  port.waitForInput(0, 5, quarn::replyWaitBoundMs);
+  port.waitForInput(0, 5, quarn::deviceIdReplyBoundMs);
   const Bytes expected = repeated(deviceIdReply, 20);
   const bool allQueued = queuedReaches(port, static_cast<uint32_t>(expected.size()));
   check(allQueued, "280 reply bytes queued");
-  const uint32_t first = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum);
+  const uint32_t first =
+      quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
   const Bytes firstBytes = received(session, first);
-  const uint32_t second = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum);
+  const uint32_t second =
+      quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
   const Bytes secondBytes = received(session, second);
   check(first == 256 && std::equal(firstBytes.begin(), firstBytes.end(), expected.begin()),
         "a wait with 280 bytes queued reads the first 256 (" + std::to_string(first) + ")");
@@ -211,18 +218,21 @@ void checkReplyWait(const quarn::WideText& devicePath) {
   // Unplug: the simulated tester goes away when block 0 arrives, while the wait for its
   // acknowledgement blocks. The wait must end at once, not at its bound.
   quarn::sendMessage(session, request);
-  const uint32_t idCount = quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum);
+  const uint32_t idCount =
+      quarn::awaitReply(session, clock, quarn::deviceIdReplyMinimum, quarn::deviceIdReplyBoundMs);
   const std::optional<quarn::DeviceId> id =
       quarn::parseDeviceIdReply(session.receiveBuffer, idCount);
   check(id.has_value(), "device ID read before the unplug");
   if (!id) return;
   quarn::sendMessage(session, quarn::makeAppSignature(*id));
-  const uint32_t signatureCount = quarn::awaitReply(session, clock, quarn::signatureReplyMinimum);
+  const uint32_t signatureCount =
+      quarn::awaitReply(session, clock, quarn::signatureReplyMinimum, quarn::signatureReplyBoundMs);
   check(quarn::parseSignatureReply(session.receiveBuffer, signatureCount) ==
             quarn::SignatureVerdict::accepted,
         "signature accepted");
   quarn::sendMessage(session, quarn::makeStartRequest());
-  const uint32_t startCount = quarn::awaitReply(session, clock, quarn::startReplyMinimum);
+  const uint32_t startCount =
+      quarn::awaitReply(session, clock, quarn::startReplyMinimum, quarn::startReplyBoundMs);
   check(quarn::parseStartReply(session.receiveBuffer, startCount) == quarn::StartVerdict::ready,
         "start reply: ready");
   quarn::DataBlock block{};
@@ -235,6 +245,42 @@ void checkReplyWait(const quarn::WideText& devicePath) {
   check(unplugCount == 0 && unplugMs < 2000,
         "an unplug during a 10 s wait ends it at once (" + std::to_string(unplugMs) + " ms)");
   check(!port.queuedInputBytes().has_value(), "the unplugged port no longer answers");
+}
+
+// Output flow control left on (as another program may leave it) and stopped by an XOFF: every
+// write of the adapter still ends, with the time-outs of the non-blocking set-up and with those
+// of the reply wait.
+void checkWriteTimeout(const quarn::WideText& devicePath) {
+  HANDLE probe = openProbe(devicePath);
+  check(probe != INVALID_HANDLE_VALUE, "write: probe opens the XOFF pty");
+  if (probe == INVALID_HANDLE_VALUE) return;
+  DCB state = portState(probe);
+  state.fOutX = TRUE;
+  state.XonChar = 0x11;
+  state.XoffChar = 0x13;
+  check(SetCommState(probe, &state) != FALSE, "write: XON/XOFF output flow control set");
+  CloseHandle(probe);
+  Sleep(500);  // the pty's other end sends its XOFF once it sees the flow control on
+
+  quarn::win32::CommPortOpener opener;
+  std::unique_ptr<quarn::SerialPort> port = opener.openPort(devicePath);
+  check(port != nullptr, "write: adapter opens the XOFF pty");
+  if (!port) return;
+  port->readPortState();
+  port->applyLineSettings(quarn::LineSettings{});
+  port->applyNonBlockingTimeouts();
+  const Bytes block(63, 0x5A);
+  const ULONGLONG start = GetTickCount64();
+  port->write(block);
+  const ULONGLONG first = GetTickCount64() - start;
+  check(first >= 300 && first <= 3000,
+        "a write held by XOFF ends at the write time-out (" + std::to_string(first) + " ms)");
+  port->waitForInput(0, 2, 50);  // leaves the reply wait's time-outs set
+  const ULONGLONG again = GetTickCount64();
+  port->write(block);
+  const ULONGLONG second = GetTickCount64() - again;
+  check(second <= 3000,
+        "... also under the reply wait's time-outs (" + std::to_string(second) + " ms)");
 }
 
 void checkPackageFiles(const quarn::WideText& existingFile) {
@@ -250,6 +296,21 @@ void checkPackageFiles(const quarn::WideText& existingFile) {
                        GetFileExInfoStandard, &attributes);
   check(file->size() == attributes.nFileSizeLow, "file size as the file system reports it");
   check(files.openForReading(existingFile) == nullptr, "a file held open is not opened again");
+  // quarn-update.exe (issue 16, item 6): readers share the file, and the exclusive reader of the
+  // window program is still kept out while they read.
+  quarn::win32::Win32PackageFiles shared(quarn::win32::PackageSharing::sharedRead);
+  file.reset();
+  std::unique_ptr<quarn::PackageFile> reader = shared.openForReading(existingFile);
+  check(reader != nullptr && shared.openForReading(existingFile) != nullptr,
+        "shared readers open the same file at once");
+  check(files.openForReading(existingFile) == nullptr, "... while an exclusive read is refused");
+  reader.reset();
+  HANDLE writer = CreateFileW(reinterpret_cast<const wchar_t*>(existingFile.c_str()),
+                              GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  check(writer != INVALID_HANDLE_VALUE && shared.openForReading(existingFile) == nullptr,
+        "a file open for writing is not read, shared or not");
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
   check(files.openForReading(existingFile + u".absent") == nullptr, "absent file is not opened");
 }
 
@@ -295,13 +356,15 @@ void listDevices() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3) {
-    std::fputs("usage: quarn-wine-adapter-check <device path> <existing file>\n", stderr);
+  if (argc != 3 && argc != 4) {
+    std::fputs("usage: quarn-wine-adapter-check <device path> <existing file> [<XOFF pty>]\n",
+               stderr);
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IONBF, 0);  // a check that hangs still shows how far it got
   checkCommPort(fromWide(argv[1]));
   checkReplyWait(fromWide(argv[1]));
+  if (argc == 4) checkWriteTimeout(fromWide(argv[3]));
   checkPackageFiles(fromWide(argv[2]));
   checkClock();
   listDevices();

@@ -199,10 +199,17 @@ adapter_check() {
   # A slow line (a 63-byte block takes 131 ms) makes the unplug at block 0 fall inside the wait
   # for its acknowledgement.
   start_sim "$dir" --unplug-at-block 0 --pace-baud 4800
+  # COM8: a pty whose other end stops its output with an XOFF once flow control is on.
+  python3 "$source_dir/tests/wine/xoff_pty.py" "$dir/xoff" >"$dir/xoff.out" 2>&1 &
+  local xoff_pid=$!
+  wait_for 10 grep -q ready "$dir/xoff.out" || true
+  ln -sfn "$dir/xoff" "$WINEPREFIX/dosdevices/com8"
   local status=0
   winrun 60 "$helpers/quarn-wine-adapter-check.exe" '\\.\COM7' "$(windows_path "$dir/file.bin")" \
-    >"$dir/check.log" 2>&1 || status=$?
+    '\\.\COM8' >"$dir/check.log" 2>&1 || status=$?
   [[ -n ${QUARN_WINE_SHOW_CHECK:-} ]] && cat "$dir/check.log"
+  kill "$xoff_pid" 2>/dev/null; wait "$xoff_pid" 2>/dev/null || true
+  rm -f "$WINEPREFIX/dosdevices/com8"
   stop_sim
   # The device list as the adapter reads it: the "main" set, registered just before.
   local listed
@@ -370,6 +377,31 @@ EOF
 # The tester takes seconds to check the image and update its G0: a verdict 8 s after the last
 # acknowledgement is still shown.
 run_scenario completion-after-8-s --at-least 8 --sim "--completion-delay 8000" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Programming complete.\n
+end 1: PROGRAM enabled
+EOF
+
+# A slow tester is not a failed one (issue 16): a start reply 8 s late (a bootloader erasing its
+# flash) is taken at the first start request, and a verdict written in the same piece as the last
+# acknowledgement is read with it and kept.
+run_scenario start-reply-after-8-s --at-least 8 --image \
+  --sim "--hold-reply start:8000 --exit-after-completion" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Programming complete.\n
+end 1: PROGRAM enabled
+EOF
+
+run_scenario verdict-behind-last-ack --within 10 --image \
+  --sim "--completion-with-ack --exit-after-completion" <<'EOF'
 start
 line: VIVozezur Version: 3.8\n
 session 1

@@ -28,6 +28,11 @@ Port and tester:
   --completion-delay MS    send the completion reply MS ms after the last reply (default 30)
   --exit-after-completion  exit once the completion reply is sent (0 image good, 1 bad)
   --reply-delay MS         delay every reply by MS ms
+  --hold-reply STEP:MS     hold back the first reply of STEP (device-id|signature|start) by MS ms;
+                           block:K:MS holds the first acknowledgement of block K (repeatable).
+                           Later replies leave behind a held one, as from a busy tester
+  --completion-with-ack    send the completion reply in the same write as the last
+                           acknowledgement (instead of --completion-delay after it)
   --pace-baud N            every byte received and sent costs 10 bits at N baud
   --log FILE               one line per message received or sent
 
@@ -146,6 +151,29 @@ bool parseUnplugPoint(std::string_view text, SimOptions& options) {
   return true;
 }
 
+// "STEP:MS" for device-id, signature or start, or "block:K:MS".
+bool parseHold(std::string_view text, SimOptions& options) {
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  const std::optional<Step> step = parseStep(text.substr(0, colon));
+  std::string_view rest = text.substr(colon + 1);
+  uint32_t ms = 0;
+  if (step == Step::block) {
+    const size_t second = rest.find(':');
+    uint32_t block = 0;
+    if (second == std::string_view::npos || !parseNumber(rest.substr(0, second), block) ||
+        !parseNumber(rest.substr(second + 1), ms)) {
+      return false;
+    }
+    options.holdBlockAck = BlockFault{block, ms};
+    return true;
+  }
+  if (step != Step::deviceId && step != Step::signature && step != Step::start) return false;
+  if (!parseNumber(rest, ms)) return false;
+  options.holdReplyMs[*step] = ms;
+  return true;
+}
+
 // Walks argv, accepting both "--name value" and "--name=value".
 class ArgumentReader {
  public:
@@ -248,6 +276,13 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions& options, std::st
       if (!text || !parseNumber(*text, options.paceBaud) || options.paceBaud == 0) {
         return fail("needs a baud rate above 0");
       }
+    } else if (name == "--hold-reply") {
+      const auto text = reader.value();
+      if (!text || !parseHold(*text, options)) {
+        return fail("needs device-id:MS, signature:MS, start:MS or block:K:MS");
+      }
+    } else if (name == "--completion-with-ack") {
+      if (!flag(options.completionWithAck)) return fail("takes no value");
     } else if (name == "--exit-after-completion") {
       if (!flag(options.exitAfterCompletion)) return fail("takes no value");
     } else if (name == "--reject-signature") {

@@ -3,6 +3,7 @@
 // answers, and which faults it injects.
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -54,6 +55,12 @@ struct SimOptions {
   std::optional<std::string> bootloaderProduct;      // default: the product string
   std::optional<std::string> bootloaderSerial;       // default: the serial number
   uint32_t rootOnlyMs = 0;
+  // A slow tester: the first reply of a step (device-id, signature, start) or of block K is held
+  // back by the given milliseconds; the line stays in order, so what follows waits behind it.
+  std::map<Step, uint32_t> holdReplyMs;
+  std::optional<BlockFault> holdBlockAck;  // block = K, count = the milliseconds
+  // The completion verdict leaves in the same write as the last acknowledgement.
+  bool completionWithAck = false;
 };
 
 enum class ParseOutcome { run, help, version, error };

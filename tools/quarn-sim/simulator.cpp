@@ -135,9 +135,19 @@ void Simulator::handleMessage(const Bytes& message, TimePoint now) {
     return;
   }
 
-  const TimePoint replyDue = now + std::chrono::milliseconds(options_.replyDelayMs);
+  const TimePoint replyDue =
+      now + std::chrono::milliseconds(options_.replyDelayMs + uint64_t{response.holdMs});
+  // --completion-with-ack: the verdict leaves in the acknowledgement's write, so the updater
+  // reads both at once.
+  const bool verdictWithReply = options_.completionWithAck && response.completion && response.reply;
+  Bytes replyBytes = response.reply.value_or(Bytes{});
+  if (verdictWithReply) {
+    replyBytes.insert(replyBytes.end(), response.completion->begin(), response.completion->end());
+  }
   const TimePoint replySent =
-      response.reply ? enqueueReply(*response.reply, replyDue, "reply") : replyDue;
+      response.reply ? enqueueReply(std::move(replyBytes), replyDue,
+                                    verdictWithReply ? "reply and completion" : "reply")
+                     : replyDue;
   if (response.completed) {
     // The image is on disk before the verdict leaves, so a test that sees the verdict can read it.
     writeImage();
@@ -151,9 +161,9 @@ void Simulator::handleMessage(const Bytes& message, TimePoint now) {
     exitWhenSent_ = true;
     log_.line("--", {}, "unplugs once the reply has been read");
   }
-  // The updater reads everything queued together with an acknowledgement, so the completion
-  // reply must come well after it to be read on its own.
-  if (response.completion) {
+  // By default the completion reply comes a while after the last acknowledgement, as from a
+  // tester that checks the image first.
+  if (response.completion && !verdictWithReply) {
     enqueueReply(*response.completion,
                  replySent + std::chrono::milliseconds(options_.completionDelayMs), "completion");
   }

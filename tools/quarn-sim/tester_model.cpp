@@ -77,6 +77,14 @@ bool TesterModel::malformed(Malformed kind) const {
   return options_.malformed.contains(kind);
 }
 
+void TesterModel::holdOnce(Step step, TesterResponse& response) {
+  const auto hold = options_.holdReplyMs.find(step);
+  if (hold == options_.holdReplyMs.end() || holdsUsed_.contains(step) || !response.reply) return;
+  holdsUsed_.insert(step);
+  response.holdMs = hold->second;
+  response.note += format(" (reply held back %u ms)", hold->second);
+}
+
 void TesterModel::noteDiscarded(size_t count) {
   counters_.bytesReceived += count;
   counters_.discardedBytes += count;
@@ -93,6 +101,13 @@ void TesterModel::noteDiscarded(size_t count) {
 // gap or at the longest message of 63 bytes. Bytes behind a complete message stay for the next.
 FrameDecision TesterModel::frame(const Bytes& received, bool quiet) const {
   if (received.empty()) return {};
+  if (!bootloader_ && lastBlockAckable_ && received[0] == 0xFF) {
+    const size_t compared = std::min(received.size(), lastBlock_.size());
+    if (std::memcmp(received.data(), lastBlock_.data(), compared) == 0) {
+      if (compared == lastBlock_.size()) return {FrameDecision::Kind::message, compared};
+      if (!quiet) return {};
+    }
+  }
   return bootloader_ ? frameBootloader(received, quiet) : frameApplication(received, quiet);
 }
 
@@ -151,6 +166,7 @@ std::optional<size_t> TesterModel::blockLength(uint32_t index) const {
 
 TesterResponse TesterModel::handle(const Bytes& message) {
   counters_.bytesReceived += message.size();
+  if (!bootloader_ && lastBlockAckable_ && message == lastBlock_) return handleLastBlockAgain();
   if (!bootloader_) return handleApplication(message);
   switch (message[0]) {
     case 0xFD:
@@ -174,7 +190,16 @@ TesterResponse TesterModel::violation(std::string note) {
   return response;
 }
 
+TesterResponse TesterModel::handleLastBlockAgain() {
+  TesterResponse response;
+  response.note = format("block %u again after the image was complete: acknowledged, not stored",
+                         lastBlockIndex_);
+  if (!silent(Step::block)) response.reply = statusWordReply(lastBlockIndex_ & 0xFFFFu);
+  return response;
+}
+
 TesterResponse TesterModel::handleApplication(const Bytes&) {
+  lastBlockAckable_ = false;
   if (unplugsAt(Step::bootloader)) return unpluggedAt("bootloader request");
   TesterResponse response;
   if (silent(Step::bootloader)) {
@@ -213,6 +238,7 @@ TesterResponse TesterModel::handleDeviceId(const Bytes& message) {
   if (malformed(Malformed::deviceId)) reply.back() = 0x00;
   if (malformed(Malformed::deviceIdStart)) reply.front() = 0xFE;
   response.reply = std::move(reply);
+  holdOnce(Step::deviceId, response);
   return response;
 }
 
@@ -239,6 +265,7 @@ TesterResponse TesterModel::handleSignature(const Bytes& message) {
   } else {
     response.reply = signatureAccepted_ ? Bytes{0xFE, 0xFF} : Bytes{0x00, 0xFF};
   }
+  holdOnce(Step::signature, response);
   return response;
 }
 
@@ -267,6 +294,7 @@ TesterResponse TesterModel::handleStart(const Bytes&) {
   image_.clear();
   response.note = "start request: ready";
   response.reply = malformed(Malformed::start) ? Bytes{0x00, 0x00} : statusWordReply(0);
+  holdOnce(Step::start, response);
   if (announcedSize_ == 0) finishImage(response);
   return response;
 }
@@ -331,6 +359,12 @@ TesterResponse TesterModel::handleBlock(const Bytes& message) {
   } else {
     response.reply = statusWordReply(acknowledged);
   }
+  if (awaited && response.reply && options_.holdBlockAck && options_.holdBlockAck->block == index &&
+      !blockHoldUsed_) {
+    blockHoldUsed_ = true;
+    response.holdMs = options_.holdBlockAck->count;
+    response.note += format(", acknowledgement held back %u ms", response.holdMs);
+  }
   if (awaited && image_.size() >= announcedSize_) finishImage(response);
   return response;
 }
@@ -343,6 +377,8 @@ void TesterModel::finishImage(TesterResponse& response) {
   (good ? counters_.imagesGood : counters_.imagesBad) += 1;
   response.completed = true;
   response.imageGood = good;
+  lastBlockAckable_ = !image_.empty();
+  lastBlockIndex_ = nextBlock_ - 1;
   response.note +=
       format("; image complete: %zu bytes crc %08X, %s", image_.size(), crc, good ? "good" : "BAD");
   if (unplugsAt(Step::completion)) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct TesterResponse {
   std::string note;                 // what the message was, for the log
   std::optional<Bytes> reply;       // answer at once (before reply delay and line pacing)
   std::optional<Bytes> completion;  // answer a while after the reply
+  uint32_t holdMs = 0;              // the reply is held back this long (--hold-reply)
   bool enteredBootloader = false;
   bool unplug = false;            // vanish now, without answering
   bool unplugAfterReply = false;  // vanish once the updater has read the reply
@@ -74,6 +76,8 @@ class TesterModel {
   bool silent(Step step) const;
   bool unplugsAt(Step step) const;
   bool malformed(Malformed kind) const;
+  void holdOnce(Step step, TesterResponse& response);
+  TesterResponse handleLastBlockAgain();
 
   const SimOptions& options_;
   bool bootloader_ = false;
@@ -87,6 +91,12 @@ class TesterModel {
   Bytes image_;
   uint32_t wrongBlockUsed_ = 0;
   uint32_t dropAckUsed_ = 0;
+  std::set<Step> holdsUsed_;
+  bool blockHoldUsed_ = false;
+  // After the image was complete the tester has left its bootloader, but a resending of the
+  // last block (its acknowledgement was late) is still answered with that acknowledgement.
+  bool lastBlockAckable_ = false;
+  uint32_t lastBlockIndex_ = 0;
   TesterCounters counters_;
 };
 

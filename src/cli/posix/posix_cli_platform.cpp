@@ -26,7 +26,7 @@ PosixCliPlatform::PosixCliPlatform()
 WideText PosixCliPlatform::currentDirectory() {
   std::error_code error;
   const std::filesystem::path directory = std::filesystem::current_path(error);
-  return error ? WideText() : fromUtf8(directory.string());
+  return error ? WideText() : fromPathBytes(directory.string());
 }
 
 std::optional<std::string> PosixCliPlatform::hostName() {

@@ -39,7 +39,8 @@ class Win32CliPlatform : public CliPlatform {
   quarn::win32::Win32Clock clock_;
   quarn::win32::SetupApiDeviceCatalog devices_;
   quarn::win32::CommPortOpener ports_;
-  quarn::win32::Win32PackageFiles files_;
+  // Shared reading (issue 16, item 6): the window program alone keeps the exclusive read.
+  quarn::win32::Win32PackageFiles files_{quarn::win32::PackageSharing::sharedRead};
   HANDLE sessionThread_ = nullptr;  // a real handle (not the pseudo handle) for other threads
 };
 

@@ -62,13 +62,13 @@ PosixPackageFiles::PosixPackageFiles(std::optional<std::string> packageDirectory
 
 WideText PosixPackageFiles::programFilePath() {
   // A file name inside the chosen directory, so that the last-separator rule yields the directory.
-  if (packageDirectory_) return fromUtf8(*packageDirectory_ + "/quarn-update");
+  if (packageDirectory_) return fromPathBytes(*packageDirectory_ + "/quarn-update");
   std::vector<char> buffer(256);
   for (;;) {
     const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (length < 0) return {};
     if (static_cast<size_t>(length) < buffer.size()) {
-      return fromUtf8(std::string_view(buffer.data(), static_cast<size_t>(length)));
+      return fromPathBytes(std::string_view(buffer.data(), static_cast<size_t>(length)));
     }
     buffer.resize(buffer.size() * 2);  // the path may have been cut: try again with more room
   }
@@ -77,10 +77,12 @@ WideText PosixPackageFiles::programFilePath() {
 std::unique_ptr<PackageFile> PosixPackageFiles::openForReading(WideView path) {
   // O_NONBLOCK keeps a FIFO in the package's place from hanging the open; it changes nothing
   // for a regular file, and anything else is refused when its size is asked for.
-  const int fd = ::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  const int fd = ::open(toPathBytes(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return nullptr;
   auto file = std::make_unique<PosixPackageFile>(fd);
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return nullptr;  // held by another program
+  // A shared lock: other readers (a --check in a parallel CI job, a second updater) read the same
+  // package at the same time, while a writer's exclusive lock still keeps the file from us.
+  if (::flock(fd, LOCK_SH | LOCK_NB) != 0) return nullptr;  // being written by another program
   return file;
 }
 

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +66,9 @@ class TermiosPort : public SerialPort {
     }
   }
 
+  // TCIFLUSH drops what the tty has received and not yet read; the adapter holds nothing.
+  void discardInput() override { tcflush(fd_, TCIFLUSH); }
+
   void waitForInput(uint32_t queuedNow, uint32_t, uint32_t maxMilliseconds) override {
     if (queuedNow > 0) {
       // Part of a reply is there and poll() would return at once: let the rest arrive (at
@@ -102,7 +106,7 @@ OpenFailure TermiosPortOpener::lastOpenFailure() const {
 }
 
 std::unique_ptr<SerialPort> TermiosPortOpener::openPort(WideView devicePath) {
-  const std::string path = toUtf8(devicePath);
+  const std::string path = toPathBytes(devicePath);
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     lastOpenError_ = errno;

@@ -18,6 +18,20 @@ namespace {
 // vanished one is noticed within a slice instead of at the end of the reply bound.
 constexpr DWORD readSliceMs = 100;
 
+// Every write ends. The port's flow control is kept as the driver reports it, so output flow
+// control (CTS or XON/XOFF, left on by another program) that is stopped, or a device that stops
+// taking bytes, would otherwise hold WriteFile for ever: the session would hang at "Burning in
+// Progress." with nothing reported. With a write time-out such a write ends, and the reply wait
+// that follows decides, as for any failed write. A USB serial driver takes a message (63 bytes
+// at most) into its buffer at once and a working line sends it in 2.5 ms at 256000 baud, so the
+// bound is far from any working write: the constant covers a loaded host and a busy hub (and a
+// stalled device gives up within it), the per-byte part the bytes' own line time down to 10,000
+// baud (10 bits a byte). A 63-byte message may take 563 ms before it counts as failed. Under
+// Wine a pty stopped by an XOFF holds WriteFile for ever with zero write time-outs and returns
+// after about 500 ms with these (tests/wine/adapter_check.cpp).
+constexpr DWORD writeTotalConstantMs = 500;
+constexpr DWORD writeTotalMultiplierMs = 1;
+
 class CommPort : public SerialPort {
  public:
   explicit CommPort(HANDLE handle) : handle_(handle) { state_.DCBlength = sizeof(state_); }
@@ -42,9 +56,9 @@ class CommPort : public SerialPort {
   }
 
   // An interval of MAXDWORD with both read totals zero makes ReadFile return at once with
-  // whatever is queued; zero write totals mean writes have no time-out.
+  // whatever is queued; the write totals bound every write (writeTotalConstantMs).
   bool applyNonBlockingTimeouts() override {
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, writeTotalMultiplierMs, writeTotalConstantMs};
     waitTimeoutMs_.reset();
     return SetCommTimeouts(handle_, &timeouts) != FALSE;
   }
@@ -83,6 +97,12 @@ class CommPort : public SerialPort {
     return static_cast<uint32_t>(count);
   }
 
+  // The bytes the wait has taken in and holds go with the driver's input queue.
+  void discardInput() override {
+    heldCount_ = 0;
+    if (!gone_) PurgeComm(handle_, PURGE_RXCLEAR);
+  }
+
   // The wait blocks in ReadFile itself, so it wakes on the reply's last byte, not on a timer:
   // under COMMTIMEOUTS {0, 0, T} a synchronous read returns once the count asked for has
   // arrived, or after T ms with what came (documented, so any COM driver does it). Polling
@@ -109,7 +129,8 @@ class CommPort : public SerialPort {
  private:
   bool useWaitTimeout(DWORD milliseconds) {
     if (waitTimeoutMs_ == milliseconds) return true;
-    COMMTIMEOUTS timeouts{0, 0, milliseconds, 0, 0};
+    // The write totals as in applyNonBlockingTimeouts: a write between two waits ends as well.
+    COMMTIMEOUTS timeouts{0, 0, milliseconds, writeTotalMultiplierMs, writeTotalConstantMs};
     if (!SetCommTimeouts(handle_, &timeouts)) return false;
     waitTimeoutMs_ = milliseconds;
     return true;

@@ -55,7 +55,8 @@ WideText Win32PackageFiles::programFilePath() {
 
 std::unique_ptr<PackageFile> Win32PackageFiles::openForReading(WideView path) {
   const WideText fullPath = withLongPathPrefix(path);
-  HANDLE handle = CreateFileW(wideChars(fullPath), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  const DWORD share = sharing_ == PackageSharing::sharedRead ? FILE_SHARE_READ : 0;
+  HANDLE handle = CreateFileW(wideChars(fullPath), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<Win32PackageFile>(handle);
