@@ -15,6 +15,8 @@ std::string conflict(const CliOptions& options) {
   if (options.mode == CliMode::check && options.port) return "--check touches no port: drop --port";
   if (options.mode == CliMode::list && options.port) return "--list takes no --port";
   if (options.mode == CliMode::list && options.packageDirectory) return "--list takes no --package";
+  if (options.mode != CliMode::update && options.tracePath) return "--trace records an update only";
+  if (options.traceFull && !options.tracePath) return "--trace-full needs --trace FILE";
   return {};
 }
 
@@ -34,7 +36,7 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
     }
     const bool isFlag = name == "--help" || name == "-h" || name == "--version" ||
                         name == "--check" || name == "--list" || name == "--json" ||
-                        name == "--quiet";
+                        name == "--quiet" || name == "--trace-full";
     if (isFlag && inlineValue) return refuse(json, name + " takes no value");
     if (name == "--help" || name == "-h" || name == "--version") {
       options.mode = name == "--version" ? CliMode::version : CliMode::help;
@@ -53,8 +55,13 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
       options.quiet = true;
       continue;
     }
+    if (name == "--trace-full") {
+      options.traceFull = true;
+      continue;
+    }
     std::optional<std::string>* target = name == "--port"      ? &options.port
                                          : name == "--package" ? &options.packageDirectory
+                                         : name == "--trace"   ? &options.tracePath
                                                                : nullptr;
     if (!target) {
       return refuse(json, name.starts_with("-") ? "unknown option '" + arguments[i] + "'"

@@ -12,6 +12,8 @@ struct CliOptions {
   CliMode mode = CliMode::update;
   std::optional<std::string> port;              // --port, UTF-8 as given
   std::optional<std::string> packageDirectory;  // --package, UTF-8 as given
+  std::optional<std::string> tracePath;         // --trace, UTF-8 as given
+  bool traceFull = false;                       // --trace-full: blocks' bytes too
   bool json = false;
   bool quiet = false;
 };

@@ -7,6 +7,7 @@
 
 #include "cli/console_seams.hpp"
 #include "cli/help_text.hpp"
+#include "cli/trace_recorder.hpp"
 #include "link/device_list.hpp"
 #include "link/serial_port.hpp"
 #include "package/package_files.hpp"
@@ -44,6 +45,14 @@ class CliPlatform {
   }
 
   virtual const HelpFlavour& helpFlavour() const = 0;
+
+  // What a trace needs of the system: the file it goes to (created or emptied; nullptr when it
+  // cannot be), the system's name, the wall-clock time in UTC as ISO 8601, and the OS's own name
+  // for why the last opening of a port failed ("ENOENT" on POSIX, the error number on Windows).
+  virtual std::unique_ptr<TraceSink> createTraceFile(const std::string& path) = 0;
+  virtual const char* systemName() const = 0;
+  virtual std::string utcTimeIso8601() = 0;
+  virtual std::string lastOpenErrorName() = 0;
 };
 
 }  // namespace quarn::cli

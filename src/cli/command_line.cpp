@@ -7,6 +7,7 @@
 #include "cli/list_mode.hpp"
 #include "cli/named_port_catalog.hpp"
 #include "cli/package_directory_files.hpp"
+#include "cli/tracing_seams.hpp"
 #include "session/update_worker.hpp"
 
 #ifndef QUARN_VERSION
@@ -48,6 +49,7 @@ CommandLine::~CommandLine() = default;
 
 int CommandLine::run() {
   const ResultEvent result = runMode();
+  if (trace_) trace_->result(result.code, result.exit);
   // An interruption that came first has shown its own result; the process ends with its code.
   if (!reporter_->finish(result)) return exitInterrupted;
   return result.exit;
@@ -96,7 +98,24 @@ ResultEvent CommandLine::runUpdate() {
         std::make_unique<NamedPortCatalog>(fromUtf8(*options_->port), platform_.devicePathPrefix());
   }
   DeviceCatalog& devices = namedPort ? *namedPort : platform_.presentDevices();
-  SessionPlatform session{*reporter_, devices, ports_, files, platform_.clock()};
+  std::optional<TracingPortOpener> tracedPorts;
+  std::optional<TracingClock> tracedClock;
+  if (options_->tracePath) {
+    traceSink_ = platform_.createTraceFile(*options_->tracePath);
+    if (!traceSink_) {
+      const std::string why = "cannot write the trace file " + *options_->tracePath;
+      reporter_->failure(traceFileCode, why);
+      return ResultEvent{std::string(traceFileCode), exitUsage, {}};
+    }
+    trace_ = std::make_unique<TraceRecorder>(
+        *traceSink_, platform_.clock(), options_->traceFull,
+        TraceHeader{QUARN_VERSION, platform_.systemName(), platform_.utcTimeIso8601()});
+    tracedPorts.emplace(ports_, *trace_, [this] { return platform_.lastOpenErrorName(); });
+    tracedClock.emplace(platform_.clock(), *trace_);
+  }
+  PortOpener& ports = tracedPorts ? static_cast<PortOpener&>(*tracedPorts) : ports_;
+  Clock& clock = tracedClock ? static_cast<Clock&>(*tracedClock) : platform_.clock();
+  SessionPlatform session{*reporter_, devices, ports, files, clock};
   updateWorker(session);
 
   const std::optional<ReportCode> last = reporter_->lastReport();

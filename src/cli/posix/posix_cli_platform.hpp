@@ -34,6 +34,10 @@ class PosixCliPlatform : public CliPlatform {
   void wakeSessionThread() override;
   std::optional<OpenFailureHint> explainOpenFailure(const std::string& port) override;
   const HelpFlavour& helpFlavour() const override;
+  std::unique_ptr<TraceSink> createTraceFile(const std::string& path) override;
+  const char* systemName() const override { return "linux"; }
+  std::string utcTimeIso8601() override;
+  std::string lastOpenErrorName() override;
 
  private:
   DescriptorStream out_;

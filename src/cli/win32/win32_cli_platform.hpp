@@ -31,6 +31,10 @@ class Win32CliPlatform : public CliPlatform {
   WideText currentDirectory() override;
   void wakeSessionThread() override;
   const HelpFlavour& helpFlavour() const override;
+  std::unique_ptr<TraceSink> createTraceFile(const std::string& path) override;
+  const char* systemName() const override { return "windows"; }
+  std::string utcTimeIso8601() override;
+  std::string lastOpenErrorName() override { return std::to_string(ports_.lastOpenError()); }
 
  private:
   StandardStream out_{STD_OUTPUT_HANDLE};

@@ -129,7 +129,11 @@ std::unique_ptr<SerialPort> CommPortOpener::openPort(WideView devicePath) {
   const WideText path(devicePath);
   HANDLE handle = CreateFileW(wideChars(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    lastOpenError_ = GetLastError();
+    return nullptr;
+  }
+  lastOpenError_ = 0;
   return std::make_unique<CommPort>(handle);
 }
 

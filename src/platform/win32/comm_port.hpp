@@ -7,6 +7,11 @@ namespace quarn::win32 {
 class CommPortOpener : public PortOpener {
  public:
   std::unique_ptr<SerialPort> openPort(WideView devicePath) override;
+  // GetLastError of the last failed opening; 0 after one that succeeded.
+  unsigned long lastOpenError() const { return lastOpenError_; }
+
+ private:
+  unsigned long lastOpenError_ = 0;
 };
 
 }  // namespace quarn::win32
