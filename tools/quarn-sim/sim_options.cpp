@@ -30,6 +30,10 @@ Port and tester:
   --reply-delay MS         delay every reply by MS ms
   --pace-baud N            every byte received and sent costs 10 bits at N baud
   --log FILE               one line per message received or sent
+  --replay FILE            answer as the tester recorded in a quarn-update trace FILE did:
+                           its replies at their recorded times from each step's first message,
+                           its restart, its silence and its unplugging; exit 1 naming the trace
+                           line where the host's first message of a step differs from the record
 
 Faults (STEP = bootloader|device-id|signature|start|block|completion; K = block index from 0):
   --silent-at STEP         never answer that step (repeatable)
@@ -195,12 +199,13 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions& options, std::st
 
     if (name == "--help" || name == "-h") return ParseOutcome::help;
     if (name == "--version") return ParseOutcome::version;
-    if (name == "--link" || name == "--image-out" || name == "--log") {
+    if (name == "--link" || name == "--image-out" || name == "--log" || name == "--replay") {
       const auto text = reader.value();
       if (!text || text->empty()) return fail("needs a path");
       std::string& target = name == "--link"        ? options.linkPath
                             : name == "--image-out" ? options.imageOut
-                                                    : options.logPath;
+                            : name == "--log"       ? options.logPath
+                                                    : options.replayPath;
       target = std::string(*text);
     } else if (name == "--device-id") {
       const auto text = reader.value();
