@@ -45,8 +45,13 @@ for trace in "$src"/tests/traces/*.jsonl; do
   if [[ ! -f $expect ]]; then
     why="no $name.expect beside it"
   else
-    # shellcheck disable=SC2046
-    "$python" "$src/scripts/make_sample_package.py" "$dir/package" $(expect_value "$expect" package)
+    if [[ -n $(expect_value "$expect" package-dir) ]]; then
+      cp "$src/$(expect_value "$expect" package-dir)"/{QUARN.bin,metadata.json} "$dir/package/"
+    else
+      # shellcheck disable=SC2046
+      "$python" "$src/scripts/make_sample_package.py" "$dir/package" \
+        $(expect_value "$expect" package)
+    fi
     t0=$(date +%s%N)
     if ! replay "$trace" "$dir"; then
       why="the replay did not start: $(cat "$dir/sim.err")"
