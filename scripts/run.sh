@@ -24,16 +24,24 @@ sim_pid=""
 trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
 python3 scripts/make_sample_package.py "$work/package" --size 300000
 echo "No tester connected: updating the simulated tester with a 300,000-byte sample package."
-"$bin/quarn-sim" --link "$work/tester" --image-out "$work/received.bin" --vanish 300 \
+# The simulator plays the host's USB view of the tester: a sysfs tree and device nodes under
+# $work/usb as Linux and udev keep them. quarn-update finds the tester there as it would on a
+# real host (no --port), and after the restart finds the bootloader again at the same USB
+# location, under the new node the kernel gave it while the old one was still held.
+"$bin/quarn-sim" --usb-view "$work/usb" --image-out "$work/received.bin" \
   --pace-baud 256000 --exit-after-completion >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
-for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
+for _ in $(seq 100); do grep -q '^usb-view ready' "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
+echo "The simulated tester (in $work/usb): $(sed -n 's/^quarn-sim: tester at \([^ ]*\) is \([^ ]*\) .*/\2 at USB location \1/p' "$work/sim.err")"
 set +e
-"$bin/quarn-update" --port "$work/tester" --package "$work/package"
+QUARN_SYSFS_ROOT="$work/usb/sys" QUARN_DEV_ROOT="$work/usb/dev" \
+  "$bin/quarn-update" --package "$work/package"
 code=$?
 set -e
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
+echo "After its restart the tester came back as \
+$(sed -n 's/^quarn-sim: bootloader at \([^ ]*\) is \([^ ]*\) .*/\2 at USB location \1/p' "$work/sim.err")."
 if [ $code = 0 ]; then
   if cmp -s "$work/package/QUARN.bin" "$work/received.bin"; then
     echo "The simulated tester received an image identical to QUARN.bin."

@@ -22,14 +22,16 @@ std::span<const uint8_t> receivedReply(const UpdateSession& session) {
   return std::span<const uint8_t>(session.receiveBuffer);
 }
 
-// The application firmware takes the request and restarts into the bootloader, which comes up
-// under the same device path; the port is held open across the pause and reopened after it.
+// The application firmware takes the request and restarts into the bootloader, which comes back
+// by the same device path; the port is held open across the pause and reopened after it. What
+// "the same device path" means is the platform's: on Linux the tty now beneath the tester's USB
+// location, which may have another name. The reopening waits a bounded time for it to appear.
 bool restartIntoBootloader(UpdateSession& session, SessionPlatform& platform) {
   const BootloaderRequest request = makeBootloaderRequest();
   sendMessage(session, request);
   platform.clock.sleepMilliseconds(bootloaderRestartPauseMs);
   session.port.reset();
-  if (!openTesterPort(session, platform)) return false;
+  if (!reopenTesterPort(session, platform)) return false;
   configurePort(*session.port, platform.outlets);
   return true;
 }

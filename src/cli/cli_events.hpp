@@ -51,6 +51,13 @@ struct PackageEvent {
   FirmwareMetadata metadata;
 };
 
+// The second opening after the restart: the wait begins (back false), or the tester is open
+// again by port (back true).
+struct ReconnectEvent {
+  bool back = false;
+  std::string port;  // UTF-8; empty while waiting
+};
+
 // The last event of every run.
 struct ResultEvent {
   std::string code;
@@ -58,8 +65,8 @@ struct ResultEvent {
   std::string summary;  // a closing sentence for people; may be empty
 };
 
-using CliEvent =
-    std::variant<LineEvent, ErrorEvent, ProgressEvent, DeviceEvent, PackageEvent, ResultEvent>;
+using CliEvent = std::variant<LineEvent, ErrorEvent, ProgressEvent, DeviceEvent, PackageEvent,
+                              ReconnectEvent, ResultEvent>;
 
 // Renders events; called one event at a time, never from two threads at once.
 class CliFace {

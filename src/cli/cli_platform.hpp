@@ -48,11 +48,11 @@ class CliPlatform {
 
   // What a trace needs of the system: the file it goes to (created or emptied; nullptr when it
   // cannot be), the system's name, the wall-clock time in UTC as ISO 8601, and the OS's own name
-  // for why the last opening of a port failed ("ENOENT" on POSIX, the error number on Windows).
+  // of an error number an opener reported ("ENOENT" on POSIX, the number itself on Windows).
   virtual std::unique_ptr<TraceSink> createTraceFile(const std::string& path) = 0;
   virtual const char* systemName() const = 0;
   virtual std::string utcTimeIso8601() = 0;
-  virtual std::string lastOpenErrorName() = 0;
+  virtual std::string osErrorName(uint32_t osError) const = 0;
 };
 
 }  // namespace quarn::cli

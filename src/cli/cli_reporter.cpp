@@ -72,6 +72,16 @@ void CliReporter::reportTransferProgress(uint32_t bytesAcknowledged, uint32_t im
   emit(ProgressEvent{bytesAcknowledged, imageLength, now});
 }
 
+void CliReporter::reportReconnecting() {
+  const std::lock_guard lock(mutex_);
+  if (!quiet_) emit(ReconnectEvent{false, {}});
+}
+
+void CliReporter::reportReconnected(WideView devicePath) {
+  const std::lock_guard lock(mutex_);
+  if (!quiet_) emit(ReconnectEvent{true, toUtf8(devicePath)});
+}
+
 void CliReporter::device(DeviceEvent event) {
   const std::lock_guard lock(mutex_);
   if (!quiet_) emit(event);

@@ -23,6 +23,8 @@ class CliReporter : public StatusOutlets {
   void showErrorBox(ReportCode code, WideView text) override;
   void setProgramEnabled(bool) override {}
   void reportTransferProgress(uint32_t bytesAcknowledged, uint32_t imageLength) override;
+  void reportReconnecting() override;
+  void reportReconnected(WideView devicePath) override;
 
   void device(DeviceEvent event);
   void package(PackageEvent event);

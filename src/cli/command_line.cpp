@@ -94,8 +94,8 @@ ResultEvent CommandLine::runUpdate() {
   PackageDirectoryFiles files(platform_.packageFiles(), directory);
   std::unique_ptr<NamedPortCatalog> namedPort;
   if (options_->port) {
-    namedPort =
-        std::make_unique<NamedPortCatalog>(fromUtf8(*options_->port), platform_.devicePathPrefix());
+    namedPort = std::make_unique<NamedPortCatalog>(
+        fromUtf8(*options_->port), platform_.devicePathPrefix(), platform_.presentDevices());
   }
   DeviceCatalog& devices = namedPort ? *namedPort : platform_.presentDevices();
   std::optional<TracingPortOpener> tracedPorts;
@@ -110,7 +110,8 @@ ResultEvent CommandLine::runUpdate() {
     trace_ = std::make_unique<TraceRecorder>(
         *traceSink_, platform_.clock(), options_->traceFull,
         TraceHeader{QUARN_VERSION, platform_.systemName(), platform_.utcTimeIso8601()});
-    tracedPorts.emplace(ports_, *trace_, [this] { return platform_.lastOpenErrorName(); });
+    tracedPorts.emplace(ports_, *trace_,
+                        [this](uint32_t error) { return platform_.osErrorName(error); });
     tracedClock.emplace(platform_.clock(), *trace_);
   }
   PortOpener& ports = tracedPorts ? static_cast<PortOpener&>(*tracedPorts) : ports_;

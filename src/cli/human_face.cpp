@@ -118,6 +118,16 @@ void HumanFace::renderPackage(const PackageEvent& event) {
   show(out_, text);
 }
 
+// Only on a terminal, like the bar: the note stands until the tester is open again, and goes.
+void HumanFace::renderReconnect(const ReconnectEvent& event) {
+  if (!onTerminal_) return;
+  if (event.back) {
+    clearTransient();
+  } else {
+    showTransient(std::string(awaitingBootloaderText));
+  }
+}
+
 void HumanFace::renderResult(const ResultEvent& event) {
   if (event.summary.empty()) {
     clearTransient();
@@ -135,6 +145,7 @@ void HumanFace::render(const CliEvent& event) {
         if constexpr (std::is_same_v<Event, ProgressEvent>) renderProgress(e);
         if constexpr (std::is_same_v<Event, DeviceEvent>) renderDevice(e);
         if constexpr (std::is_same_v<Event, PackageEvent>) renderPackage(e);
+        if constexpr (std::is_same_v<Event, ReconnectEvent>) renderReconnect(e);
         if constexpr (std::is_same_v<Event, ResultEvent>) renderResult(e);
       },
       event);

@@ -1,7 +1,8 @@
 #pragma once
 // The face for people: the session's lines as they are on standard output, errors on standard
 // error, and on a terminal a progress bar redrawn in place, then a note that the tester is
-// checking the image until its verdict comes.
+// checking the image until its verdict comes; likewise while the tester restarts into its
+// bootloader.
 #include <string>
 
 #include "cli/cli_events.hpp"
@@ -11,6 +12,8 @@ namespace quarn::cli {
 
 inline constexpr std::string_view awaitingVerdictText =
     "waiting for the tester to verify the image...";
+inline constexpr std::string_view awaitingBootloaderText =
+    "waiting for the tester to come back as its bootloader...";
 
 class HumanFace : public CliFace {
  public:
@@ -27,6 +30,7 @@ class HumanFace : public CliFace {
   void renderProgress(const ProgressEvent& event);
   void renderDevice(const DeviceEvent& event);
   void renderPackage(const PackageEvent& event);
+  void renderReconnect(const ReconnectEvent& event);
   void renderResult(const ResultEvent& event);
 
   OutputStream& out_;

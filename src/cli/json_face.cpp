@@ -97,6 +97,14 @@ Json packageObject(const PackageEvent& event) {
   return object;
 }
 
+// Only the return is an event: the wait itself shows nothing in JSON.
+Json reconnectObject(const ReconnectEvent& event) {
+  if (!event.back) return Json();
+  Json object = eventObject("reconnected");
+  addText(object.get(), "port", event.port);
+  return object;
+}
+
 Json resultObject(const ResultEvent& event) {
   Json object = eventObject("result");
   addText(object.get(), "code", event.code);
@@ -115,6 +123,7 @@ Json toJson(const CliEvent& event) {
         if constexpr (std::is_same_v<Event, ProgressEvent>) return progressObject(e);
         if constexpr (std::is_same_v<Event, DeviceEvent>) return deviceObject(e);
         if constexpr (std::is_same_v<Event, PackageEvent>) return packageObject(e);
+        if constexpr (std::is_same_v<Event, ReconnectEvent>) return reconnectObject(e);
         if constexpr (std::is_same_v<Event, ResultEvent>) return resultObject(e);
       },
       event);

@@ -71,16 +71,26 @@ Result PortGate::pass(Call call, Result fallback) {
 std::unique_ptr<SerialPort> PortGate::openPort(WideView devicePath) {
   {
     const std::lock_guard lock(mutex_);
+    lastFailure_ = {};
     if (closed_) return nullptr;
     busy_ = true;
   }
   std::unique_ptr<SerialPort> port = ports_.openPort(devicePath);
+  const OpenFailure failure = port ? OpenFailure{} : ports_.lastOpenFailure();
   const std::lock_guard lock(mutex_);
   busy_ = false;
   if (closed_) port.reset();
-  if (!port) return nullptr;
+  if (!port) {
+    if (!closed_) lastFailure_ = failure;
+    return nullptr;
+  }
   open_ = std::move(port);
   return std::make_unique<GatedPort>(*this);
+}
+
+OpenFailure PortGate::lastOpenFailure() const {
+  const std::lock_guard lock(mutex_);
+  return lastFailure_;
 }
 
 void PortGate::releasePort() {

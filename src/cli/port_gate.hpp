@@ -21,6 +21,8 @@ class PortGate : public PortOpener {
 
   // One port at a time, as the session opens them (it closes the first before the reopening).
   std::unique_ptr<SerialPort> openPort(WideView devicePath) override;
+  // The adapter's own reason; after an interruption, a final failure.
+  OpenFailure lastOpenFailure() const override;
 
   // From another thread: refuses every later opening and closes the open port, if any. While a
   // call on it is in progress, wake runs every wakeIntervalMs until that call has returned.
@@ -47,6 +49,7 @@ class PortGate : public PortOpener {
   std::unique_ptr<SerialPort> open_;
   bool busy_ = false;    // the session thread is inside a call on open_, or inside an opening
   bool closed_ = false;  // interrupted: no port will be opened again
+  OpenFailure lastFailure_;
 };
 
 }  // namespace quarn::cli

@@ -65,14 +65,15 @@ class TracingPort : public SerialPort {
 }  // namespace
 
 TracingPortOpener::TracingPortOpener(PortOpener& ports, TraceRecorder& trace,
-                                     std::function<std::string()> describeFailure)
-    : ports_(ports), trace_(trace), describeFailure_(std::move(describeFailure)) {}
+                                     std::function<std::string(uint32_t)> errorName)
+    : ports_(ports), trace_(trace), errorName_(std::move(errorName)) {}
 
 std::unique_ptr<SerialPort> TracingPortOpener::openPort(WideView devicePath) {
   std::unique_ptr<SerialPort> port = ports_.openPort(devicePath);
   const std::string path = toUtf8(devicePath);
   if (!port) {
-    trace_.openFailed(path, describeFailure_ ? describeFailure_() : std::string());
+    const uint32_t error = ports_.lastOpenFailure().osError;
+    trace_.openFailed(path, errorName_ ? errorName_(error) : std::to_string(error));
     return nullptr;
   }
   trace_.opened(path);

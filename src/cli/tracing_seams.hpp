@@ -14,15 +14,16 @@ namespace quarn::cli {
 
 class TracingPortOpener : public PortOpener {
  public:
-  // describeFailure names the OS error of the last failed opening ("ENOENT", "2").
+  // errorName names an OS error number as the system does ("ENOENT"; "2" on Windows).
   TracingPortOpener(PortOpener& ports, TraceRecorder& trace,
-                    std::function<std::string()> describeFailure);
+                    std::function<std::string(uint32_t)> errorName);
   std::unique_ptr<SerialPort> openPort(WideView devicePath) override;
+  OpenFailure lastOpenFailure() const override { return ports_.lastOpenFailure(); }
 
  private:
   PortOpener& ports_;
   TraceRecorder& trace_;
-  std::function<std::string()> describeFailure_;
+  std::function<std::string(uint32_t)> errorName_;
 };
 
 // Pauses of the session are what the trace calls "pause"; readings of the time pass through.

@@ -46,6 +46,19 @@ class DeviceCatalog {
   virtual std::unique_ptr<DeviceList> listPresentPorts() = 0;
   // What turns a port name into a path the port opener takes ("\\.\" on Windows).
   virtual WideText devicePathPrefix() const = 0;
+
+  // The identity of the device that a device path opens (a --port), as far as the platform can
+  // tell it from the path; empty where it cannot.
+  virtual UsbIdentity identifyPort(WideView devicePath) { (void)devicePath; return {}; }
+  // The path that opens the tester now, for the second opening: the tester was found (or named)
+  // as devicePath with this identity, and may have come back from its restart under another
+  // name. A platform where a device keeps its name gives devicePath itself, as does every
+  // platform for a tester without a location; a platform that can see the device beneath its
+  // location gives that device's path, and devicePath while nothing is there.
+  virtual WideText currentDevicePath(WideView devicePath, const UsbIdentity& identity) {
+    (void)identity;
+    return WideText(devicePath);
+  }
 };
 
 }  // namespace quarn

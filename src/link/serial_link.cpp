@@ -24,6 +24,28 @@ bool openTesterPort(UpdateSession& session, SessionPlatform& platform) {
   return false;
 }
 
+bool reopenTesterPort(UpdateSession& session, SessionPlatform& platform) {
+  Clock& clock = platform.clock;
+  const uint64_t deadline = clock.nowMilliseconds() + reopenBoundMs;
+  platform.outlets.reportReconnecting();
+  WideText path;
+  for (;;) {
+    path = platform.devices.currentDevicePath(session.devicePath, session.testerIdentity);
+    session.port = platform.ports.openPort(path);
+    if (session.port) {
+      platform.outlets.reportReconnected(path);
+      return true;
+    }
+    if (!platform.ports.lastOpenFailure().notThereYet) break;
+    const uint64_t now = clock.nowMilliseconds();
+    if (now >= deadline) break;
+    clock.sleepMilliseconds(
+        static_cast<uint32_t>(std::min<uint64_t>(reopenRetryIntervalMs, deadline - now)));
+  }
+  addStatusLineF(platform.outlets, messages::failedToOpen, {path});
+  return false;
+}
+
 void configurePort(SerialPort& port, StatusOutlets& outlets) {
   if (!port.readPortState()) {
     addStatusLineF(outlets, messages::portStateReadError);

@@ -39,11 +39,24 @@ class SerialPort {
   virtual void waitForInput(uint32_t queuedNow, uint32_t wanted, uint32_t maxMilliseconds) = 0;
 };
 
+// Why an opening failed, as the opener tells it.
+struct OpenFailure {
+  // The system's own error number: errno on POSIX, the Win32 error (GetLastError) on Windows;
+  // 0 when there was none (the opening succeeded, or failed for a reason of our own).
+  uint32_t osError = 0;
+  // The port is not there yet but may be in a moment: a device that is re-enumerating has no
+  // node or COM name yet, or one that is still root-only, busy or half present. The second
+  // opening asks again while this holds; any other failure is final at once.
+  bool notThereYet = false;
+};
+
 class PortOpener {
  public:
   virtual ~PortOpener() = default;
   // Opens the device path for exclusive reading and writing; nullptr when it cannot be opened.
   virtual std::unique_ptr<SerialPort> openPort(WideView devicePath) = 0;
+  // Why the last openPort gave nullptr (after a success: nothing).
+  virtual OpenFailure lastOpenFailure() const { return {}; }
 };
 
 }  // namespace quarn

@@ -37,6 +37,7 @@ bool discoverTester(UpdateSession& session, SessionPlatform& platform) {
     const std::optional<WideText> portName = devices.readPortName();
     if (!portName) continue;
     session.devicePath = platform.devices.devicePathPrefix() + *portName;
+    session.testerIdentity = devices.readUsbIdentity();
     ++session.matchCount;
   }
 

@@ -26,6 +26,12 @@ class StatusOutlets {
     (void)bytesAcknowledged;
     (void)imageLength;
   }
+
+  // The second opening: after the restart pause, while the session waits for the tester to come
+  // back as its bootloader, and the device path it was opened by once it is back. Neither is a
+  // status-log line; the window shows nothing of them, the command line a note and an event.
+  virtual void reportReconnecting() {}
+  virtual void reportReconnected(WideView devicePath) { (void)devicePath; }
 };
 
 }  // namespace quarn

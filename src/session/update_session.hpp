@@ -19,6 +19,9 @@ struct UpdateSession {
   std::unique_ptr<DeviceList> deviceList;
   int32_t matchCount = 0;
   WideText devicePath;
+  // What the bus told of the tester that discovery counted (or of the port named with --port):
+  // its USB location lets the second opening find it again under another name.
+  UsbIdentity testerIdentity;
   std::unique_ptr<SerialPort> port;
 
   uint32_t imageLength = 0;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# quarn-update as scripts use it, against quarn-sim and a made-up sysfs tree (QUARN_SYSFS_ROOT,
-# QUARN_DEV_ROOT): discovery, the package from the current directory, --check, --list, --json
+# quarn-update as scripts use it, against quarn-sim's USB view, the sysfs tree and device
+# directory it keeps as Linux would (QUARN_SYSFS_ROOT, QUARN_DEV_ROOT): discovery, the package from the current directory, --check, --list, --json
 # (every line parsed), --quiet, and Ctrl-C in the middle of a transfer.
 # Usage: cli_scripting.sh <directory of the native binaries> <source directory>
 set -uo pipefail
@@ -19,32 +19,15 @@ trap cleanup EXIT
 passed=0
 failed=0
 
-# make_sysfs <dir> <product>...: one USB tty per product (ttyUSB0, ttyUSB1, ...) whose device
-# node is a link to the simulator's pty, and a built-in UART (ttyS0) without a product string.
-make_sysfs() {
-  local dir=$1 index=0 product
-  shift
-  mkdir -p "$dir/sys/class/tty/ttyS0" "$dir/sys/devices/platform/serial8250" "$dir/dev"
-  ln -s "$dir/sys/devices/platform/serial8250" "$dir/sys/class/tty/ttyS0/device"
-  for product in "$@"; do
-    local usb=$dir/sys/devices/usb1/1-$index node=ttyUSB$index
-    mkdir -p "$usb/1-$index:1.0" "$dir/sys/class/tty/$node"
-    echo 1209 >"$usb/idVendor"
-    printf '%b\n' "$product" >"$usb/product"
-    ln -s "$usb/1-$index:1.0" "$dir/sys/class/tty/$node/device"
-    ln -s "$dir/link" "$dir/dev/$node"
-    index=$((index + 1))
-  done
-}
-
 cli_checks=$src/tests/e2e/lib/cli_checks.py
 # shellcheck source=tests/e2e/lib/cli_cases.sh
 source "$src/tests/e2e/lib/cli_cases.sh"
 
 # run_case <name> <expected exit> [options] -- <quarn-update arguments>
 # The options are those of read_case_options (tests/e2e/lib/cli_cases.sh); --devices lists the
-# USB products of the made-up sysfs (printf %b escapes), every one a link to the simulator's
-# pty, and a simulator runs for every row. quarn-update runs in the package's directory, so
+# USB product strings (printf %b escapes) of the devices in the simulator's USB view, one
+# simulated device each (beside them the view has ttys that are not USB), and a simulator runs
+# for every row. quarn-update runs in the package's directory, so
 # without --package it takes the package there.
 run_case() {
   local name=$1 expected_exit=$2
@@ -57,15 +40,17 @@ run_case() {
   IFS='|' read -r -a products <<<"$devices"
   read -r -a package_args <<<"$package"
   read -r -a sim_args <<<"$sim_options"
-  make_sysfs "$dir" "${products[@]}"
+  local product
+  for product in "${products[@]}"; do sim_args+=(--product "$(printf '%b' "$product")"); done
   "$python" "$src/scripts/make_sample_package.py" "$dir/package" "${package_args[@]}"
   local why="" code=0 ms=0
-  if ! start_sim "$dir" --log "$dir/sim.log" --vanish 300 "${sim_args[@]}" >"$dir/sim.why"; then
+  if ! start_usb_sim "$dir" --log "$dir/sim.log" --testers "${#products[@]}" "${sim_args[@]}" \
+    >"$dir/sim.why"; then
     why="simulator did not start"
   else
     local t0 t1
     t0=$(date +%s%N)
-    (cd "$dir/package" && exec env QUARN_SYSFS_ROOT="$dir/sys" QUARN_DEV_ROOT="$dir/dev" \
+    (cd "$dir/package" && exec env QUARN_SYSFS_ROOT="$dir/usb/sys" QUARN_DEV_ROOT="$dir/usb/dev" \
       "$bin/quarn-update" "${case_args[@]}" >"$dir/out" 2>"$dir/err") &
     local pid=$!
     if ((interrupt)); then
@@ -76,7 +61,8 @@ run_case() {
     wait "$pid" || code=$?
     t1=$(date +%s%N)
     ms=$(((t1 - t0) / 1000000))
-    ((interrupt)) && judge_port_free "$dir/link"
+    # The bootloader's node: the updater held ttyACM0 through the pause.
+    ((interrupt)) && judge_port_free "$dir/usb/dev/ttyACM1"
     ((interrupt && ms > 5000)) && why+="took $ms ms to end after SIG$signal; "
     stop_sim
     judge_run "$dir" "$code" "$expected_exit"
@@ -109,7 +95,7 @@ run_case check-bad-crc 10 --package "--size 3000 --wrong-crc" \
 run_case check-json-no-metadata 7 --json --package "--size 3000 --no-metadata" \
   --expect '"code":"metadataFileMissing"' -- --check --json
 run_case list 0 --devices "Zentrika QUARN PD Tester|$other" \
-  --expect "One tester, on $work/list/dev/ttyUSB0." -- --list
+  --expect "One tester, on $work/list/usb/dev/ttyACM0." -- --list
 run_case list-json-malformed-product 0 --json --devices "$bad_utf8|$other" \
   --expect '"tester":true' -- --list --json
 run_case json-success 0 --json --image --sim "--exit-after-completion" \

@@ -69,7 +69,14 @@ std::unique_ptr<SerialPort> ScriptedPortOpener::openPort(WideView devicePath) {
     tester_.openResults.pop_front();
   }
   log_.add(std::string(succeeds ? "open:" : "open-failed:") + toUtf8(devicePath));
-  if (!succeeds) return nullptr;
+  lastFailure_ = {};
+  if (!succeeds) {
+    if (!tester_.openFailures.empty()) {
+      lastFailure_ = tester_.openFailures.front();
+      tester_.openFailures.pop_front();
+    }
+    return nullptr;
+  }
   return std::make_unique<ScriptedPort>(tester_, clock_, log_);
 }
 

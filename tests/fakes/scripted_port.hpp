@@ -28,6 +28,8 @@ struct ScriptedTester {
   std::vector<std::vector<uint8_t>> writes;
 
   std::deque<bool> openResults;  // per opening; an empty queue means the open succeeds
+  // The reason each failed opening gives, in turn; none left: a final failure without an error.
+  std::deque<OpenFailure> openFailures;
   bool failStateRead = false;
   bool failStateApply = false;
   bool failTimeouts = false;
@@ -62,11 +64,13 @@ class ScriptedPortOpener : public PortOpener {
   ScriptedPortOpener(ScriptedTester& tester, FakeClock& clock, EventLog& log)
       : tester_(tester), clock_(clock), log_(log) {}
   std::unique_ptr<SerialPort> openPort(WideView devicePath) override;
+  OpenFailure lastOpenFailure() const override { return lastFailure_; }
 
  private:
   ScriptedTester& tester_;
   FakeClock& clock_;
   EventLog& log_;
+  OpenFailure lastFailure_;
 };
 
 }  // namespace quarn::fakes

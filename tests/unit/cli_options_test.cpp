@@ -104,8 +104,8 @@ TEST(NamedPortCatalog, IsDiscoveredAsTheOneTesterUnderItsOwnPath) {
       {u"/tmp/a)b(c", u"", "/tmp/a)b(c"},
   };
   for (const auto& row : rows) {
-    NamedPortCatalog catalog(row.given, row.prefix);
     fakes::FakePlatform fake;
+    NamedPortCatalog catalog(row.given, row.prefix, fake.devices);
     SessionPlatform platform = fake.with(catalog);
     UpdateSession session;
     ASSERT_TRUE(discoverTester(session, platform)) << toUtf8(row.given);

@@ -74,7 +74,8 @@ struct TracedSession : fakes::FakePlatform {
 
   void run(bool fullBlocks) {
     TraceRecorder trace(sink, clock, fullBlocks, {"3.8.0", "linux", "2026-12-11T14:00:00Z"});
-    TracingPortOpener tracedPorts(ports, trace, [] { return std::string("ENOENT"); });
+    TracingPortOpener tracedPorts(ports, trace,
+                                  [](uint32_t error) { return "E" + std::to_string(error); });
     TracingClock tracedClock(clock, trace);
     SessionPlatform traced{outlets, devices, tracedPorts, files, tracedClock};
     updateWorker(traced);
@@ -143,14 +144,32 @@ TEST(CliTrace, DataBlocksAppearAsNumberLengthAndCrcUnlessFull) {
   }
 }
 
+// The trace passes the opener's "not there yet" through, so the second opening still waits for
+// a tester that comes back late, and each try is in the trace.
+TEST(CliTrace, TheSecondOpeningStillWaitsForALateTester) {
+  TracedSession late;
+  late.tester.openResults = {true, false, false, true};
+  late.tester.openFailures = {OpenFailure{2, true}, OpenFailure{2, true}};
+  late.run(false);
+  ASSERT_FALSE(late.outlets.lines.empty());
+  EXPECT_EQ(late.outlets.lines.back(), "Programming complete.\n");
+  std::vector<std::string> opens;
+  for (const std::string& line : late.sink.lines) {
+    const JsonLine json(line);
+    if (json.text("event") == "open") opens.push_back(json.text("error"));
+  }
+  EXPECT_EQ(opens, (std::vector<std::string>{"", "E2", "E2", ""}));
+}
+
 TEST(CliTrace, AFailedOpeningCarriesTheReasonAndALostPortIsGoneOnce) {
   TracedSession failing;
   failing.tester.openResults = {true, false};
+  failing.tester.openFailures = {OpenFailure{13, false}};
   failing.run(false);
   const JsonLine reopen(failing.sink.lines[6]);
   EXPECT_EQ(reopen.text("event"), "open");
   EXPECT_TRUE(cJSON_IsFalse(cJSON_GetObjectItemCaseSensitive(reopen.item, "ok")));
-  EXPECT_EQ(reopen.text("error"), "ENOENT");
+  EXPECT_EQ(reopen.text("error"), "E13");
   EXPECT_EQ(reopen.text("path"), "\\\\.\\COM7");
 
   TracedSession vanishing;

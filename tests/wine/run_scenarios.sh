@@ -440,8 +440,9 @@ end 1: PROGRAM enabled
 caption: 3 or more rising percentages, then the plain title
 EOF
 
-# Unplugged during the restart pause, the tester never comes back: the reopening fails.
-run_scenario unplugged-during-restart-pause --within 10 --sim "--unplug-at bootloader" <<'EOF'
+# Unplugged during the restart pause, the tester never comes back: the reopening asks for COM7
+# until its bound, 10 s after the pause, and fails. The ceiling was 10 s before that wait.
+run_scenario unplugged-during-restart-pause --within 16 --at-least 12 --sim "--unplug-at bootloader" <<'EOF'
 start
 line: VIVozezur Version: 3.8\n
 session 1
@@ -476,8 +477,21 @@ line: Burning in Progress.\n Do not unplug.\n
 exit pressed during session 1
 EOF
 
-# The tester comes back from its restart too late for the second opening.
-run_scenario reopen-fails --sim "--vanish 6000" <<'EOF'
+# The tester comes back from its restart, its COM7 present again, 5 s after the request: 2 s
+# after the pause, which the second opening waits out.
+run_scenario reopen-after-5-s --image --at-least 5 --sim "--vanish 5000 --exit-after-completion" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Programming complete.\n
+end 1: PROGRAM enabled
+EOF
+
+# The tester comes back from its restart too late for the second opening: 15 s after the
+# request, past the 3 s pause and the 10 s the second opening waits (the vanish must exceed 13 s).
+run_scenario reopen-fails --within 16 --at-least 12 --sim "--vanish 15000" <<'EOF'
 start
 line: VIVozezur Version: 3.8\n
 session 1

@@ -7,6 +7,7 @@
 #include "sim_log.hpp"
 #include "sim_options.hpp"
 #include "simulator.hpp"
+#include "usb_view.hpp"
 
 namespace {
 
@@ -36,8 +37,9 @@ int main(int argc, char** argv) {
       break;
   }
 
+  // The USB view opens a log per tester itself.
   SimLog log;
-  if (!options.logPath.empty() && !log.open(options.logPath)) {
+  if (options.usbViewDir.empty() && !options.logPath.empty() && !log.open(options.logPath)) {
     std::fprintf(stderr, "quarn-sim: cannot open log %s\n", options.logPath.c_str());
     return exitUsage;
   }
@@ -61,6 +63,8 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &stop, nullptr);
   sigaction(SIGHUP, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
+
+  if (!options.usbViewDir.empty()) return runUsbView(options, stopSignals, waitMask, stopRequested);
 
   Simulator simulator(options, log);
   const int exitCode = simulator.run(waitMask, stopRequested);

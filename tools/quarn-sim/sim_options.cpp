@@ -35,6 +35,27 @@ Port and tester:
                            its restart, its silence and its unplugging; exit 1 naming the trace
                            line where the host's first message of a step differs from the record
 
+The host's USB view (instead of --link; the pty modes above stay as they are):
+  --usb-view DIR           keep a sysfs tree DIR/sys and a device directory DIR/dev as Linux
+                           and udev would, for quarn-update's QUARN_SYSFS_ROOT/QUARN_DEV_ROOT:
+                           each tester a USB device at 1-1.2, 1-1.3, ... whose tty ttyACM<n> is a
+                           link to its pty, /dev/serial/by-id and by-path links, two ttys that
+                           are not USB. On the bootloader request the tty, its node and links go
+                           and the host's descriptor is hung up; the bootloader comes back at the
+                           same location after --vanish MS (default 800) with the lowest free
+                           ttyACM number, the old one counting as taken while any process still
+                           holds the old node. Prints "usb-view ready DIR" once the tree stands;
+                           --image-out and --log name tester 1's files, FILE.N tester N's
+  --testers N              N testers at N locations (default 1)
+  --unplug-tester N:K      tester N (from 1) unplugs when block K arrives
+  --product TEXT           the USB product string (default "Zentrika QUARN PD Tester"); given
+                           again, the next tester's, the last one standing for the rest
+  --serial TEXT            the USB serial number (default QA0001, QA0002, ...)
+  --bootloader-product T   the bootloader's product string (default the same)
+  --bootloader-serial T    the bootloader's serial number (default the same)
+  --root-only MS           the bootloader's new node is root-only (0600) for MS ms before it
+                           becomes root:dialout 0660 and gets its links (default 0)
+
 Faults (STEP = bootloader|device-id|signature|start|block|completion; K = block index from 0):
   --silent-at STEP         never answer that step (repeatable)
   --no-device-id           same as --silent-at device-id
@@ -279,10 +300,41 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions& options, std::st
       const auto text = reader.value();
       if (!text || !parseNumber(*text, block)) return fail("needs a block index");
       options.unplugAtBlock = block;
+    } else if (name == "--usb-view" || name == "--product" || name == "--serial" ||
+               name == "--bootloader-product" || name == "--bootloader-serial") {
+      const auto text = reader.value();
+      if (!text || text->empty()) return fail("needs a value");
+      const std::string value(*text);
+      if (name == "--usb-view") options.usbViewDir = value;
+      if (name == "--product") options.products.push_back(value);
+      if (name == "--serial") options.serial = value;
+      if (name == "--bootloader-product") options.bootloaderProduct = value;
+      if (name == "--bootloader-serial") options.bootloaderSerial = value;
+    } else if (name == "--testers") {
+      const auto text = reader.value();
+      if (!text || !parseNumber(*text, options.testers) || options.testers == 0 ||
+          options.testers > 8) {
+        return fail("needs a count from 1 to 8");
+      }
+    } else if (name == "--unplug-tester") {
+      const auto text = reader.value();
+      const size_t colon = text ? text->find(':') : std::string_view::npos;
+      BlockFault fault;
+      if (colon == std::string_view::npos || !parseNumber(text->substr(0, colon), fault.count) ||
+          fault.count == 0 || !parseNumber(text->substr(colon + 1), fault.block)) {
+        return fail("needs N:K (tester from 1, block index)");
+      }
+      options.unplugTester = fault;
+    } else if (name == "--root-only") {
+      if (!milliseconds(options.rootOnlyMs)) return fail("needs milliseconds");
     } else {
       errorText = "unknown option " + std::string(name) + " (see --help)";
       return ParseOutcome::error;
     }
+  }
+  if (!options.usbViewDir.empty() && !options.linkPath.empty()) {
+    errorText = "--usb-view and --link: the USB view publishes its own nodes";
+    return ParseOutcome::error;
   }
   return ParseOutcome::run;
 }

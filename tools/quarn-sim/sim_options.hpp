@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace quarn::sim {
 
@@ -43,6 +44,17 @@ struct SimOptions {
   std::optional<uint32_t> unplugAtBlock;
   std::optional<Step> unplugAt;  // any step but block, whose index is in unplugAtBlock
   std::optional<uint8_t> completionStatus;
+
+  // The host's USB view (usb_view.hpp); usbViewDir is empty in the pty modes.
+  std::string usbViewDir;
+  uint32_t testers = 1;
+  std::optional<BlockFault> unplugTester;  // block is the block index, count the tester (from 1)
+  std::vector<std::string> products;  // tester N's is the Nth, the last standing for the rest
+  std::string product = "Zentrika QUARN PD Tester";  // this tester's
+  std::optional<std::string> serial;  // default QA0001, QA0002, ... one per tester
+  std::optional<std::string> bootloaderProduct;  // default: the product string
+  std::optional<std::string> bootloaderSerial;   // default: the serial number
+  uint32_t rootOnlyMs = 0;
 };
 
 enum class ParseOutcome { run, help, version, error };

@@ -55,6 +55,7 @@ bool Simulator::openPort() {
     }
     publishedTarget_ = port_.slavePath();
   }
+  if (observer_) observer_->portOpened(port_.slavePath());
   log_.line("--", {}, "port open at " + port_.slavePath());
   return true;
 }
@@ -62,6 +63,7 @@ bool Simulator::openPort() {
 void Simulator::closePort() {
   if (!publishedTarget_.empty()) removeLink(options_.linkPath, publishedTarget_);
   publishedTarget_.clear();
+  if (observer_ && port_.isOpen()) observer_->portClosing(port_.slavePath());
   if (port_.isOpen()) log_.line("--", {}, "port closed");
   port_.close();
   inbound_.clear();

@@ -20,6 +20,16 @@ namespace quarn::sim {
 
 enum ExitCode : int { exitOk = 0, exitImageBad = 1, exitUsage = 2, exitSetup = 3 };
 
+// Told when the tester's pty comes up and just before it goes (restart, unplug, exit), so the
+// host's view of the device (the USB view's sysfs tree and nodes) can follow it. Called on the
+// thread that runs the simulator.
+class PortObserver {
+ public:
+  virtual ~PortObserver() = default;
+  virtual void portOpened(const std::string& slavePath) = 0;
+  virtual void portClosing(const std::string& slavePath) = 0;
+};
+
 class Simulator {
  public:
   Simulator(const SimOptions& options, SimLog& log);
@@ -32,6 +42,9 @@ class Simulator {
   int run(const sigset_t& waitMask, const volatile sig_atomic_t& stopRequested);
 
   void printSummary() const;
+
+  // Set before run; the observer must outlive the simulator.
+  void setPortObserver(PortObserver* observer) { observer_ = observer; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -62,6 +75,7 @@ class Simulator {
   TesterModel model_;
   PseudoTerminal port_;
   std::string publishedTarget_;
+  PortObserver* observer_ = nullptr;
   bool readyAnnounced_ = false;
 
   std::deque<Timed> inbound_;   // read from the pty, not yet arrived on the paced line

@@ -89,10 +89,9 @@ std::string PosixCliPlatform::utcTimeIso8601() {
   return text;
 }
 
-std::string PosixCliPlatform::lastOpenErrorName() {
-  const int error = ports_.lastOpenError();
-  if (const char* name = strerrorname_np(error)) return name;
-  return std::to_string(error);
+std::string PosixCliPlatform::osErrorName(uint32_t osError) const {
+  if (const char* name = strerrorname_np(static_cast<int>(osError))) return name;
+  return std::to_string(osError);
 }
 
 const HelpFlavour& PosixCliPlatform::helpFlavour() const {

@@ -37,7 +37,7 @@ class PosixCliPlatform : public CliPlatform {
   std::unique_ptr<TraceSink> createTraceFile(const std::string& path) override;
   const char* systemName() const override { return "linux"; }
   std::string utcTimeIso8601() override;
-  std::string lastOpenErrorName() override;
+  std::string osErrorName(uint32_t osError) const override;
 
  private:
   DescriptorStream out_;

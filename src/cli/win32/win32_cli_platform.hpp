@@ -34,7 +34,7 @@ class Win32CliPlatform : public CliPlatform {
   std::unique_ptr<TraceSink> createTraceFile(const std::string& path) override;
   const char* systemName() const override { return "windows"; }
   std::string utcTimeIso8601() override;
-  std::string lastOpenErrorName() override { return std::to_string(ports_.lastOpenError()); }
+  std::string osErrorName(uint32_t osError) const override { return std::to_string(osError); }
 
  private:
   StandardStream out_{STD_OUTPUT_HANDLE};

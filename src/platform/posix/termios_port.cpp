@@ -89,6 +89,18 @@ class TermiosPort : public SerialPort {
 
 }  // namespace
 
+// A tty that is coming back after its device re-enumerated: no node yet (ENOENT), the node made
+// by devtmpfs still root-only until udev applies the group (EACCES), the old device not yet let
+// go (EBUSY), a node whose device is gone or only half there (ENODEV, EIO).
+static bool mayComeBack(int error) {
+  return error == ENOENT || error == EACCES || error == EBUSY || error == ENODEV || error == EIO;
+}
+
+OpenFailure TermiosPortOpener::lastOpenFailure() const {
+  if (lastOpenError_ == 0) return {};
+  return OpenFailure{static_cast<uint32_t>(lastOpenError_), mayComeBack(lastOpenError_)};
+}
+
 std::unique_ptr<SerialPort> TermiosPortOpener::openPort(WideView devicePath) {
   const std::string path = toUtf8(devicePath);
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

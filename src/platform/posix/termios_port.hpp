@@ -9,6 +9,8 @@ namespace quarn::posix {
 class TermiosPortOpener : public PortOpener {
  public:
   std::unique_ptr<SerialPort> openPort(WideView devicePath) override;
+  // errno of the last failed opening, and whether the node may open in a moment.
+  OpenFailure lastOpenFailure() const override;
   // errno of the last failed opening (EACCES tells the user to join the dialout group).
   int lastOpenError() const { return lastOpenError_; }
 

@@ -137,4 +137,17 @@ std::unique_ptr<SerialPort> CommPortOpener::openPort(WideView devicePath) {
   return std::make_unique<CommPort>(handle);
 }
 
+// A COM name that is coming back after its device re-enumerated: not there yet
+// (ERROR_FILE_NOT_FOUND), still held or half present (ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE,
+// ERROR_NO_SUCH_DEVICE, 433, which mingw-w64's headers do not all name).
+OpenFailure CommPortOpener::lastOpenFailure() const {
+  constexpr unsigned long errorNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE
+  if (lastOpenError_ == 0) return {};
+  const bool notThereYet = lastOpenError_ == ERROR_FILE_NOT_FOUND ||
+                           lastOpenError_ == ERROR_ACCESS_DENIED ||
+                           lastOpenError_ == ERROR_GEN_FAILURE ||
+                           lastOpenError_ == errorNoSuchDevice;
+  return OpenFailure{static_cast<uint32_t>(lastOpenError_), notThereYet};
+}
+
 }  // namespace quarn::win32

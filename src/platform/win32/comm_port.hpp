@@ -7,8 +7,8 @@ namespace quarn::win32 {
 class CommPortOpener : public PortOpener {
  public:
   std::unique_ptr<SerialPort> openPort(WideView devicePath) override;
-  // GetLastError of the last failed opening; 0 after one that succeeded.
-  unsigned long lastOpenError() const { return lastOpenError_; }
+  // GetLastError of the last failed CreateFileW, and whether the COM name may open in a moment.
+  OpenFailure lastOpenFailure() const override;
 
  private:
   unsigned long lastOpenError_ = 0;
