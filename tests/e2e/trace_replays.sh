@@ -23,17 +23,33 @@ expect_value() {  # expect_value <file> <key>
   sed -n "s/^$2: //p" "$1" | head -n1
 }
 
-# replay <trace> <dir>: starts the replaying simulator; sets sim_pid
+# replay <trace> <dir> [usb]: starts the replaying simulator, on a pty behind <dir>/link or as
+# the USB view <dir>/usb; sets sim_pid, and host, the arguments and environment that reach it.
 replay() {
-  local trace=$1 dir=$2
-  "$bin/quarn-sim" --replay "$trace" --link "$dir/link" --image-out "$dir/received.bin" \
+  local trace=$1 dir=$2 view=${3:-}
+  local -a where=(--link "$dir/link")
+  host=(--port "$dir/link")
+  if [[ $view == usb ]]; then
+    where=(--usb-view "$dir/usb")
+    host=(env QUARN_SYSFS_ROOT="$dir/usb/sys" QUARN_DEV_ROOT="$dir/usb/dev")
+  fi
+  "$bin/quarn-sim" --replay "$trace" "${where[@]}" --image-out "$dir/received.bin" \
     >"$dir/sim.out" 2>"$dir/sim.err" &
   sim_pid=$!
   for _ in $(seq 100); do
-    grep -q '^ready' "$dir/sim.out" 2>/dev/null && return 0
+    grep -q 'ready' "$dir/sim.out" 2>/dev/null && return 0
     sleep 0.05
   done
   return 1
+}
+
+# update <dir> <output file>: quarn-update against what replay started
+update() {
+  if [[ ${host[0]} == env ]]; then
+    "${host[@]}" "$bin/quarn-update" --package "$1/package" >"$2" 2>&1
+  else
+    "$bin/quarn-update" "${host[@]}" --package "$1/package" >"$2" 2>&1
+  fi
 }
 
 for trace in "$src"/tests/traces/*.jsonl; do
@@ -53,10 +69,10 @@ for trace in "$src"/tests/traces/*.jsonl; do
         $(expect_value "$expect" package)
     fi
     t0=$(date +%s%N)
-    if ! replay "$trace" "$dir"; then
+    if ! replay "$trace" "$dir" "$(expect_value "$expect" view)"; then
       why="the replay did not start: $(cat "$dir/sim.err")"
     else
-      "$bin/quarn-update" --port "$dir/link" --package "$dir/package" >"$dir/out" 2>&1
+      update "$dir" "$dir/out"
       code=$?
       ms=$((($(date +%s%N) - t0) / 1000000))
       for _ in $(seq 60); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.05; done
@@ -98,7 +114,7 @@ if cmp -s "$base.jsonl" "$dir/edited.jsonl"; then
 elif ! replay "$dir/edited.jsonl" "$dir"; then
   why="the replay did not start"
 else
-  timeout 60 "$bin/quarn-update" --port "$dir/link" --package "$dir/package" >"$dir/out" 2>&1
+  update "$dir" "$dir/out"
   wait "$sim_pid"
   sim_code=$?
   sim_pid=""

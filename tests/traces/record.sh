@@ -14,6 +14,8 @@ work=$(mktemp -d /tmp/quarn-record.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 # record <name> <package options> <exit> <final line> <sim options...>
+# With view=usb before it, the tester is the simulator's USB view and quarn-update finds it by
+# discovery, as on a Linux host.
 record() {
   local name=$1 package=$2 expected=$3 final=$4
   shift 4
@@ -22,12 +24,18 @@ record() {
   mkdir -p "$dir/package"
   # shellcheck disable=SC2086
   python3 "$src/scripts/make_sample_package.py" "$dir/package" $package
-  "$bin/quarn-sim" --link "$dir/link" "$@" >"$dir/sim.out" 2>"$dir/sim.err" &
+  local -a where=(--link "$dir/link") port=(--port "$dir/link") env=()
+  if [[ ${view:-} == usb ]]; then
+    where=(--usb-view "$dir/usb")
+    port=()
+    env=(QUARN_SYSFS_ROOT="$dir/usb/sys" QUARN_DEV_ROOT="$dir/usb/dev")
+  fi
+  "$bin/quarn-sim" "${where[@]}" "$@" >"$dir/sim.out" 2>"$dir/sim.err" &
   local sim=$!
-  for _ in $(seq 100); do grep -q '^ready' "$dir/sim.out" && break; sleep 0.05; done
+  for _ in $(seq 100); do grep -q 'ready' "$dir/sim.out" && break; sleep 0.05; done
   local code=0
-  "$bin/quarn-update" --port "$dir/link" --package "$dir/package" --trace "$here/$name.jsonl" \
-    >"$dir/out" 2>&1 || code=$?
+  env "${env[@]}" "$bin/quarn-update" "${port[@]}" --package "$dir/package" \
+    --trace "$here/$name.jsonl" >"$dir/out" 2>&1 || code=$?
   kill "$sim" 2>/dev/null || true
   wait "$sim" 2>/dev/null || true
   if [[ $code != "$expected" ]] || ! grep -qF -- "$final" "$dir/out"; then
@@ -36,6 +44,7 @@ record() {
     return 1
   fi
   printf 'package: %s\nexit: %s\nfinal: %s\n' "$package" "$expected" "$final" >"$here/$name.expect"
+  [[ ${view:-} == usb ]] && echo "view: usb" >>"$here/$name.expect"
   echo "recorded $name ($(wc -l <"$here/$name.jsonl") lines)"
 }
 
@@ -50,3 +59,8 @@ record block-fourth-sending "--size 600 --seed 24" 0 "Programming complete." \
   --drop-block-ack 3:3 --exit-after-completion
 record unplug-mid-transfer "--size 3000 --seed 25" 18 "2 Failed to program firmware." \
   --unplug-at block:20
+# The bootloader comes back as ttyACM1, the old node still held, with another product string and
+# serial number, 1.5 s after the request.
+view=usb record bootloader-another-node "--size 3000 --seed 26" 0 "Programming complete." \
+  --vanish 1500 --bootloader-product "Zentrika QUARN Bootloader" --bootloader-serial QB0001 \
+  --exit-after-completion
