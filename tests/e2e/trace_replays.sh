@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every trace in tests/traces played back as the tester (quarn-sim --replay) to the current
-# quarn-update, which must reach the exit code and final line of the trace's .expect and, when
-# it completes, leave the replayed tester with QUARN.bin byte for byte. A trace whose first
+# quarn-update, which must reach the exit code and final line of the trace's .expect (and send
+# the start request as many times as its start-requests says, when it says) and, when it
+# completes, leave the replayed tester with QUARN.bin byte for byte. A trace whose first
 # device-ID request has been edited must stop the replay with that trace line named.
 # Usage: trace_replays.sh <directory of the native binaries> <source directory>
 set -uo pipefail
@@ -34,7 +35,7 @@ replay() {
     host=(env QUARN_SYSFS_ROOT="$dir/usb/sys" QUARN_DEV_ROOT="$dir/usb/dev")
   fi
   "$bin/quarn-sim" --replay "$trace" "${where[@]}" --image-out "$dir/received.bin" \
-    >"$dir/sim.out" 2>"$dir/sim.err" &
+    --log "$dir/sim.log" >"$dir/sim.out" 2>"$dir/sim.err" &
   sim_pid=$!
   for _ in $(seq 100); do
     grep -q 'ready' "$dir/sim.out" 2>/dev/null && return 0
@@ -86,6 +87,11 @@ for trace in "$src"/tests/traces/*.jsonl; do
       grep -qF -- "$final" "$dir/out" || why+="no '$final'; "
       grep -q 'replay:' "$dir/sim.err" && why+="$(grep 'replay:' "$dir/sim.err"); "
       [[ $sim_code == 0 || $sim_code == 143 ]] || why+="the replay ended with $sim_code; "
+      starts=$(expect_value "$expect" start-requests)
+      if [[ -n $starts ]]; then
+        sent=$(grep -c 'rx \[3\] FF FF FF' "$dir/sim.log")
+        [[ $sent == "$starts" ]] || why+="the start request was sent $sent times, expected $starts; "
+      fi
       if [[ $code == 0 ]] && ! cmp -s "$dir/package/QUARN.bin" "$dir/received.bin"; then
         why+="the replayed tester did not receive QUARN.bin; "
       fi
