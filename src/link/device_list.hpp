@@ -49,7 +49,10 @@ class DeviceCatalog {
 
   // The identity of the device that a device path opens (a --port), as far as the platform can
   // tell it from the path; empty where it cannot.
-  virtual UsbIdentity identifyPort(WideView devicePath) { (void)devicePath; return {}; }
+  virtual UsbIdentity identifyPort(WideView devicePath) {
+    (void)devicePath;
+    return {};
+  }
   // The path that opens the tester now, for the second opening: the tester was found (or named)
   // as devicePath with this identity, and may have come back from its restart under another
   // name. A platform where a device keeps its name gives devicePath itself, as does every

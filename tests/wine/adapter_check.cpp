@@ -105,6 +105,10 @@ void checkCommPort(const quarn::WideText& devicePath) {
   check(tester.ByteSize == 8 && tester.Parity == NOPARITY && tester.StopBits == ONESTOPBIT,
         "8N1 after the tester's settings");
   check(opener.openPort(u"\\\\.\\COM231") == nullptr, "a port that does not exist is not opened");
+  // The second opening asks again while a COM name is not back yet (error 2, 5, 31 or 433).
+  const quarn::OpenFailure missing = opener.lastOpenFailure();
+  check(missing.osError != 0 && missing.notThereYet,
+        "... and counts as not there yet (error " + std::to_string(missing.osError) + ")");
 }
 
 // --- the reply wait, on the simulated bootloader's replies --------------------------------------

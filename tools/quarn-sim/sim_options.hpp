@@ -49,11 +49,11 @@ struct SimOptions {
   std::string usbViewDir;
   uint32_t testers = 1;
   std::optional<BlockFault> unplugTester;  // block is the block index, count the tester (from 1)
-  std::vector<std::string> products;  // tester N's is the Nth, the last standing for the rest
+  std::vector<std::string> products;       // tester N's is the Nth, the last standing for the rest
   std::string product = "Zentrika QUARN PD Tester";  // this tester's
-  std::optional<std::string> serial;  // default QA0001, QA0002, ... one per tester
-  std::optional<std::string> bootloaderProduct;  // default: the product string
-  std::optional<std::string> bootloaderSerial;   // default: the serial number
+  std::optional<std::string> serial;                 // default QA0001, QA0002, ... one per tester
+  std::optional<std::string> bootloaderProduct;      // default: the product string
+  std::optional<std::string> bootloaderSerial;       // default: the serial number
   uint32_t rootOnlyMs = 0;
 };
 

@@ -107,8 +107,8 @@ bool heldElsewhere(dev_t device) {
     while (const dirent* fd = ::readdir(fds)) {
       if (fd->d_name[0] == '.') continue;
       struct stat target {};
-      if (::stat((fdDir + "/" + fd->d_name).c_str(), &target) == 0 &&
-          S_ISCHR(target.st_mode) && target.st_rdev == device) {
+      if (::stat((fdDir + "/" + fd->d_name).c_str(), &target) == 0 && S_ISCHR(target.st_mode) &&
+          target.st_rdev == device) {
         held = true;
         break;
       }
@@ -226,7 +226,8 @@ bool UsbView::build() {
     if (!own.imageOut.empty()) own.imageOut += suffix;
     if (!own.logPath.empty()) own.logPath += suffix;
     if (!own.vanishMs) own.vanishMs = 800;
-    if (!own.products.empty()) own.product = own.products[std::min<size_t>(i, own.products.size() - 1)];
+    if (!own.products.empty())
+      own.product = own.products[std::min<size_t>(i, own.products.size() - 1)];
     if (options_.unplugTester && options_.unplugTester->count == i + 1) {
       own.unplugAtBlock = options_.unplugTester->block;
     }
@@ -322,13 +323,15 @@ void UsbView::portOpened(Tester& tester, const std::string& slavePath) {
   fs::create_directories(tty, error);
   writeAttribute(interface / "bInterfaceClass", "02");
   // The pty's own number stands for the node's: quarn-update matches a --port by it.
-  writeAttribute(tty / "dev", std::to_string(major(pty.st_rdev)) + ":" +
-                                  std::to_string(minor(pty.st_rdev)));
+  writeAttribute(tty / "dev",
+                 std::to_string(major(pty.st_rdev)) + ":" + std::to_string(minor(pty.st_rdev)));
   writeAttribute(tty / "uevent", "MAJOR=" + std::to_string(acmMajor) + "\nMINOR=" +
                                      std::to_string(tester.number) + "\nDEVNAME=" + node);
   fs::create_directory_symlink(interface, tty / "device", error);
 
-  if (::geteuid() == 0) ::chown(slavePath.c_str(), 0, 0);
+  if (::geteuid() == 0 && ::chown(slavePath.c_str(), 0, 0) != 0) {
+    std::fprintf(stderr, "quarn-sim: chown %s: %s\n", slavePath.c_str(), std::strerror(errno));
+  }
   ::chmod(slavePath.c_str(), 0600);
   fs::create_symlink(slavePath, root_ / "dev" / node, error);
   fs::create_directory_symlink(tty, root_ / "sys/class/tty" / node, error);
@@ -378,8 +381,8 @@ int UsbView::run(const sigset_t& stopSignals, const sigset_t& waitMask,
   }
   bool announced = false;
   for (;;) {
-    const bool allDone = std::all_of(testers_.begin(), testers_.end(),
-                                     [](const auto& t) { return t->done.load(); });
+    const bool allDone =
+        std::all_of(testers_.begin(), testers_.end(), [](const auto& t) { return t->done.load(); });
     if (allDone) break;
     if (!announced && std::all_of(testers_.begin(), testers_.end(),
                                   [](const auto& t) { return t->appeared || t->done; })) {

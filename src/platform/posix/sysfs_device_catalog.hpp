@@ -11,10 +11,10 @@
 namespace quarn::posix {
 
 struct SysfsTty {
-  std::string node;                       // e.g. "ttyACM0"
-  bool resolved = false;                  // its device link could be followed
-  std::optional<std::string> usbProduct;  // the USB device's product string, if USB
-  UsbIdentity usb;                        // of the USB device above it; empty if not USB
+  std::string node;                         // e.g. "ttyACM0"
+  bool resolved = false;                    // its device link could be followed
+  std::optional<std::string> usbProduct;    // the USB device's product string, if USB
+  UsbIdentity usb;                          // of the USB device above it; empty if not USB
   std::optional<std::string> deviceNumber;  // the tty's "dev" file: "major:minor"
 };
 

@@ -143,10 +143,9 @@ std::unique_ptr<SerialPort> CommPortOpener::openPort(WideView devicePath) {
 OpenFailure CommPortOpener::lastOpenFailure() const {
   constexpr unsigned long errorNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE
   if (lastOpenError_ == 0) return {};
-  const bool notThereYet = lastOpenError_ == ERROR_FILE_NOT_FOUND ||
-                           lastOpenError_ == ERROR_ACCESS_DENIED ||
-                           lastOpenError_ == ERROR_GEN_FAILURE ||
-                           lastOpenError_ == errorNoSuchDevice;
+  const bool notThereYet =
+      lastOpenError_ == ERROR_FILE_NOT_FOUND || lastOpenError_ == ERROR_ACCESS_DENIED ||
+      lastOpenError_ == ERROR_GEN_FAILURE || lastOpenError_ == errorNoSuchDevice;
   return OpenFailure{static_cast<uint32_t>(lastOpenError_), notThereYet};
 }
 
