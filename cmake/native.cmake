@@ -58,6 +58,11 @@ foreach(script ${QUARN_E2E_SCRIPTS})
   set_tests_properties(e2e_${name} PROPERTIES TIMEOUT 900 LABELS e2e SKIP_RETURN_CODE 77)
 endforeach()
 
+# quarn-update against Debian's kernel in a virtual machine, the tester a USB gadget (tests/vm).
+add_test(NAME e2e_vm_gadget COMMAND bash ${CMAKE_SOURCE_DIR}/tests/vm/run.sh
+         $<TARGET_FILE_DIR:quarn-update> ${CMAKE_SOURCE_DIR})
+set_tests_properties(e2e_vm_gadget PROPERTIES TIMEOUT 900 LABELS "e2e;vm" SKIP_RETURN_CODE 77)
+
 # Every command-line program names the project's version.
 foreach(program quarn-update quarn-sim)
   add_test(NAME version_${program}

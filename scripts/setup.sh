@@ -14,6 +14,10 @@ packages=(cmake ninja-build g++ googletest libgtest-dev mingw-w64 wine wine64 xv
 # Packaging and its checks: CPack's .deb (file, dpkg-shlibdeps from dpkg-dev), lintian,
 # hardening-check (devscripts, reading binaries with binutils), man -l, the Windows zip.
 packages+=(file binutils lintian devscripts man-db groff-base zip unzip)
+# The gadget tests' virtual machine (tests/vm): QEMU without its recommendations, a static
+# busybox for the initramfs, udev for the VM's /dev, kmod's depmod for the extracted kernel, xz
+# for its payload. The kernel itself is fetched by tests/vm/prepare.sh, never installed.
+packages+=(qemu-system-x86 busybox-static udev kmod xz-utils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,9 +1,13 @@
-// quarn-sim: plays the tester on a pseudo-terminal so the updater can flash it end to end.
+// quarn-sim: plays the tester on a pseudo-terminal (or, in gadget mode, on the device side of a
+// USB gadget) so the updater can flash it end to end.
 #include <signal.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "gadget_options.hpp"
+#include "gadget_simulator.hpp"
 #include "sim_log.hpp"
 #include "sim_options.hpp"
 #include "simulator.hpp"
@@ -22,10 +26,17 @@ void requestStop(int) {
 int main(int argc, char** argv) {
   using namespace quarn::sim;
   SimOptions options;
+  GadgetOptions gadget;
+  std::vector<char*> rest;
   std::string errorText;
-  switch (parseSimOptions(argc, argv, options, errorText)) {
+  if (!extractGadgetOptions(argc, argv, gadget, rest, errorText)) {
+    std::fprintf(stderr, "quarn-sim: %s\n", errorText.c_str());
+    return exitUsage;
+  }
+  switch (parseSimOptions(static_cast<int>(rest.size()), rest.data(), options, errorText)) {
     case ParseOutcome::help:
       std::fputs(simHelpText(), stdout);
+      std::fputs(gadgetHelpText(), stdout);
       return exitOk;
     case ParseOutcome::version:
       std::printf("quarn-sim %s\n", QUARN_VERSION);
@@ -35,6 +46,12 @@ int main(int argc, char** argv) {
       return exitUsage;
     case ParseOutcome::run:
       break;
+  }
+  if (gadget.enabled() &&
+      (!options.linkPath.empty() || options.paceBaud != 0 || !options.usbViewDir.empty())) {
+    std::fprintf(stderr,
+                 "quarn-sim: --link, --pace-baud and --usb-view do not apply to --gadget-tty\n");
+    return exitUsage;
   }
 
   // The USB view opens a log per tester itself.
@@ -64,6 +81,12 @@ int main(int argc, char** argv) {
   sigaction(SIGHUP, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  if (gadget.enabled()) {
+    GadgetSimulator simulator(options, gadget, log);
+    const int exitCode = simulator.run(waitMask, stopRequested);
+    simulator.printSummary();
+    return exitCode;
+  }
   if (!options.usbViewDir.empty()) return runUsbView(options, stopSignals, waitMask, stopRequested);
 
   Simulator simulator(options, log);

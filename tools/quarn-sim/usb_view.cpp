@@ -372,12 +372,15 @@ void UsbView::portClosing(Tester& tester) {
 
 int UsbView::run(const sigset_t& stopSignals, const sigset_t& waitMask,
                  volatile sig_atomic_t& stopRequested) {
+  // One after the other, as a hub enumerates its ports: the testers take their first numbers in
+  // the order of their locations.
   for (const auto& tester : testers_) {
     Tester* t = tester.get();
     t->thread = std::thread([t, &waitMask, &stopRequested] {
       t->exitCode = t->simulator->run(waitMask, stopRequested);
       t->done = true;
     });
+    while (!t->appeared && !t->done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   bool announced = false;
   for (;;) {
