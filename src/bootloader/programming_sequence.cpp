@@ -162,6 +162,7 @@ void reportCompletion(UpdateSession& session, SessionPlatform& platform) {
 // Each step has reported its own failure before it returns false; nothing more is sent after.
 void runBootloaderExchange(UpdateSession& session, SessionPlatform& platform) {
   if (!retrieveDeviceId(session, platform)) return;
+  platform.outlets.reportDeviceId(session.deviceId);
   if (!verifyAppSignature(session, platform)) return;
   if (!openTransfer(session, platform)) return;
   if (!transferImage(session, platform)) return;

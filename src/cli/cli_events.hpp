@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
+#include "link/device_list.hpp"
 #include "package/firmware_metadata.hpp"
 #include "session/report_code.hpp"
 #include "session/text.hpp"
@@ -38,6 +40,39 @@ struct DeviceEvent {
   std::optional<std::string> friendlyName;  // as the platform shows the port, if it has one
   std::optional<std::string> port;          // what --port takes for this device
   bool tester = false;                      // counted as a tester by discovery
+  UsbIdentity usb = {};                     // what --serial and --location pick by
+};
+
+// Testers that a pick (--serial, --location) did not bring down to one, or several when none
+// was picked: the ones seen, so that the user can pick.
+struct CandidatesEvent {
+  std::string code;  // "noMatchingTester", "severalTesters"
+  std::string text;  // UTF-8
+  std::vector<DeviceEvent> testers;
+};
+
+// The unit being updated, once its device-ID reply is accepted.
+struct TesterEvent {
+  std::string deviceId;  // 24 lower-case hexadecimal digits, the bytes in wire order
+  std::optional<std::string> port;
+  std::optional<std::string> serial;
+  std::optional<std::string> location;
+};
+
+// The record an update run ends with: which unit received which firmware, when and where.
+struct UnitRecord {
+  std::optional<std::string> deviceId;  // nothing when it was never read
+  bool packageAccepted = false;         // the package passed its check; the four values are its
+  uint32_t size = 0;
+  uint32_t crc32 = 0;
+  float h7Version = 0.0f;
+  float g0Version = 0.0f;
+  std::optional<std::string> port;
+  std::optional<std::string> serial;
+  std::optional<std::string> location;
+  uint64_t durationMs = 0;
+  std::string time;                 // UTC, ISO 8601, at the end
+  std::optional<std::string> host;  // the machine's name
 };
 
 // What --check found, up to the stage the package code reached.
@@ -62,11 +97,12 @@ struct ReconnectEvent {
 struct ResultEvent {
   std::string code;
   int exit;
-  std::string summary;  // a closing sentence for people; may be empty
+  std::string summary;                            // a closing sentence for people; may be empty
+  std::optional<UnitRecord> unit = std::nullopt;  // an update's record
 };
 
-using CliEvent = std::variant<LineEvent, ErrorEvent, ProgressEvent, DeviceEvent, PackageEvent,
-                              ReconnectEvent, ResultEvent>;
+using CliEvent = std::variant<LineEvent, ErrorEvent, ProgressEvent, DeviceEvent, CandidatesEvent,
+                              TesterEvent, PackageEvent, ReconnectEvent, ResultEvent>;
 
 // Renders events; called one event at a time, never from two threads at once.
 class CliFace {

@@ -5,6 +5,17 @@
 namespace quarn::cli {
 namespace {
 
+// The options that take a value, each kept in its own member.
+struct ValuedOption {
+  std::string_view name;
+  std::optional<std::string> CliOptions::*member;
+};
+constexpr ValuedOption valuedOptions[] = {
+    {"--port", &CliOptions::port},       {"--package", &CliOptions::packageDirectory},
+    {"--serial", &CliOptions::serial},   {"--location", &CliOptions::location},
+    {"--trace", &CliOptions::tracePath},
+};
+
 ParsedOptions refuse(bool json, std::string why) {
   return ParsedOptions{std::nullopt, std::move(why) + " (see --help)", json};
 }
@@ -12,11 +23,22 @@ ParsedOptions refuse(bool json, std::string why) {
 // Combinations that would silently ignore an option are refused: a script that passes one
 // expects it to matter.
 std::string conflict(const CliOptions& options) {
+  const bool picks = options.serial || options.location;
+  const char* pick = options.serial ? "--serial" : "--location";
   if (options.mode == CliMode::check && options.port) return "--check touches no port: drop --port";
+  if (options.mode == CliMode::check && picks) {
+    return std::string("--check touches no tester: drop ") + pick;
+  }
   if (options.mode == CliMode::list && options.port) return "--list takes no --port";
   if (options.mode == CliMode::list && options.packageDirectory) return "--list takes no --package";
   if (options.mode != CliMode::update && options.tracePath) return "--trace records an update only";
   if (options.traceFull && !options.tracePath) return "--trace-full needs --trace FILE";
+  if (options.mode == CliMode::list && picks) {
+    return std::string("--list shows every device: drop ") + pick;
+  }
+  if (options.port && picks) {
+    return std::string("--port names the port itself: drop ") + pick;
+  }
   return {};
 }
 
@@ -59,10 +81,10 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
       options.traceFull = true;
       continue;
     }
-    std::optional<std::string>* target = name == "--port"      ? &options.port
-                                         : name == "--package" ? &options.packageDirectory
-                                         : name == "--trace"   ? &options.tracePath
-                                                               : nullptr;
+    std::optional<std::string>* target = nullptr;
+    for (const ValuedOption& option : valuedOptions) {
+      if (name == option.name) target = &(options.*option.member);
+    }
     if (!target) {
       return refuse(json, name.starts_with("-") ? "unknown option '" + arguments[i] + "'"
                                                 : "unexpected argument '" + arguments[i] + "'");

@@ -12,8 +12,12 @@ struct CliOptions {
   CliMode mode = CliMode::update;
   std::optional<std::string> port;              // --port, UTF-8 as given
   std::optional<std::string> packageDirectory;  // --package, UTF-8 as given
-  std::optional<std::string> tracePath;         // --trace, UTF-8 as given
-  bool traceFull = false;                       // --trace-full: blocks' bytes too
+  // Pick the tester among those discovery counts: its USB serial number (any letter case) and
+  // its USB location; both must match when both are given.
+  std::optional<std::string> serial;     // --serial
+  std::optional<std::string> location;   // --location
+  std::optional<std::string> tracePath;  // --trace, UTF-8 as given
+  bool traceFull = false;                // --trace-full: blocks' bytes too
   bool json = false;
   bool quiet = false;
 };

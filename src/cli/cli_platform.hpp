@@ -1,6 +1,8 @@
 #pragma once
 // What each system's entry gives the command line: its console, its adapters of the core's seams,
 // and the few things only it can do (wake the session thread, explain a refused port).
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,13 +48,24 @@ class CliPlatform {
 
   virtual const HelpFlavour& helpFlavour() const = 0;
 
+  // For the record of an update: the time now (milliseconds since the Unix epoch, UTC) and the
+  // machine's name, nothing when it cannot be had.
+  virtual int64_t wallClockMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
+  virtual std::optional<std::string> hostName() { return std::nullopt; }
+
   // What a trace needs of the system: the file it goes to (created or emptied; nullptr when it
-  // cannot be), the system's name, the wall-clock time in UTC as ISO 8601, and the OS's own name
-  // of an error number an opener reported ("ENOENT" on POSIX, the number itself on Windows).
-  virtual std::unique_ptr<TraceSink> createTraceFile(const std::string& path) = 0;
-  virtual const char* systemName() const = 0;
-  virtual std::string utcTimeIso8601() = 0;
-  virtual std::string osErrorName(uint32_t osError) const = 0;
+  // cannot be), the system's name, and the OS's own name of an error number an opener reported
+  // ("ENOENT" on POSIX, the number itself on Windows).
+  virtual std::unique_ptr<TraceSink> createTraceFile(const std::string& path) {
+    (void)path;
+    return nullptr;
+  }
+  virtual const char* systemName() const { return "unknown"; }
+  virtual std::string osErrorName(uint32_t osError) const { return std::to_string(osError); }
 };
 
 }  // namespace quarn::cli

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "cli/exit_codes.hpp"
+#include "cli/number_text.hpp"
 
 namespace quarn::cli {
 
@@ -72,6 +73,56 @@ void CliReporter::reportTransferProgress(uint32_t bytesAcknowledged, uint32_t im
   emit(ProgressEvent{bytesAcknowledged, imageLength, now});
 }
 
+void CliReporter::reportPackageAccepted(uint32_t imageLength, uint32_t imageCrc,
+                                        const FirmwareMetadata& metadata) {
+  const std::lock_guard lock(mutex_);
+  if (!record_) return;
+  record_->packageAccepted = true;
+  record_->size = imageLength;
+  record_->crc32 = imageCrc;
+  record_->h7Version = metadata.h7Version;
+  record_->g0Version = metadata.g0Version;
+}
+
+void CliReporter::reportDeviceId(const DeviceId& deviceId) {
+  const std::lock_guard lock(mutex_);
+  TesterEvent event{deviceIdText(deviceId), std::nullopt, std::nullopt, std::nullopt};
+  if (record_) {
+    record_->deviceId = event.deviceId;
+    event.port = record_->port;
+    event.serial = record_->serial;
+    event.location = record_->location;
+  }
+  if (testerListener_) testerListener_(event);
+  if (!quiet_) emit(event);
+}
+
+void CliReporter::recordUnit(std::function<int64_t()> wallClockMs, std::optional<std::string> host,
+                             WideText devicePathPrefix) {
+  const std::lock_guard lock(mutex_);
+  devicePathPrefix_ = std::move(devicePathPrefix);
+  record_ = UnitRecord{};
+  record_->host = std::move(host);
+  recordStartMs_ = clock_.nowMilliseconds();
+  wallClockMs_ = std::move(wallClockMs);
+}
+
+void CliReporter::unitIdentified(const DeviceEvent& device) {
+  const std::lock_guard lock(mutex_);
+  if (!record_) return;
+  record_->port = device.port;
+  record_->serial = device.usb.serialNumber;
+  record_->location = device.usb.location;
+}
+
+ResultEvent CliReporter::withRecord(ResultEvent result) {
+  if (!record_) return result;
+  result.unit = *record_;
+  result.unit->durationMs = clock_.nowMilliseconds() - recordStartMs_;
+  if (wallClockMs_) result.unit->time = utcIsoTime(wallClockMs_());
+  return result;
+}
+
 void CliReporter::reportReconnecting() {
   const std::lock_guard lock(mutex_);
   if (!quiet_) emit(ReconnectEvent{false, {}});
@@ -79,6 +130,14 @@ void CliReporter::reportReconnecting() {
 
 void CliReporter::reportReconnected(WideView devicePath) {
   const std::lock_guard lock(mutex_);
+  // The tester may be back under another name: the record names the port it is updated on.
+  if (record_) {
+    WideView path = devicePath;
+    if (!devicePathPrefix_.empty() && path.starts_with(devicePathPrefix_)) {
+      path.remove_prefix(devicePathPrefix_.size());
+    }
+    record_->port = toUtf8(path);
+  }
   if (!quiet_) emit(ReconnectEvent{true, toUtf8(devicePath)});
 }
 
@@ -97,10 +156,16 @@ void CliReporter::failure(std::string_view code, std::string_view text) {
   emit(ErrorEvent{std::string(code), std::string(text), ErrorEvent::Source::program});
 }
 
+// An error: shown with --quiet too.
+void CliReporter::candidates(CandidatesEvent event) {
+  const std::lock_guard lock(mutex_);
+  emit(event);
+}
+
 bool CliReporter::finish(ResultEvent result) {
   const std::lock_guard lock(mutex_);
   if (ended_) return false;
-  emit(result);
+  emit(withRecord(std::move(result)));
   ended_ = true;
   return true;
 }
@@ -112,7 +177,7 @@ bool CliReporter::interrupt(const std::function<void()>& closePort,
   ended_ = true;  // whatever the session says from now on is not shown
   closePort();
   face_.render(ErrorEvent{std::string(interruptedCode), describe(programmingStarted_)});
-  face_.render(ResultEvent{std::string(interruptedCode), exitInterrupted, {}});
+  face_.render(withRecord(ResultEvent{std::string(interruptedCode), exitInterrupted, {}}));
   return true;
 }
 

@@ -23,12 +23,28 @@ class CliReporter : public StatusOutlets {
   void showErrorBox(ReportCode code, WideView text) override;
   void setProgramEnabled(bool) override {}
   void reportTransferProgress(uint32_t bytesAcknowledged, uint32_t imageLength) override;
+  void reportPackageAccepted(uint32_t imageLength, uint32_t imageCrc,
+                             const FirmwareMetadata& metadata) override;
+  void reportDeviceId(const DeviceId& deviceId) override;
   void reportReconnecting() override;
   void reportReconnected(WideView devicePath) override;
 
   void device(DeviceEvent event);
   void package(PackageEvent event);
   void failure(std::string_view code, std::string_view text);
+  void candidates(CandidatesEvent event);
+
+  // Makes the run's result carry a record of the unit updated (an update run), its duration
+  // counted from now. wallClockMs gives the time of the end, host the machine's name.
+  // A device path that the session reports (the port it reconnected by) loses devicePathPrefix.
+  void recordUnit(std::function<int64_t()> wallClockMs, std::optional<std::string> host,
+                  WideText devicePathPrefix);
+  // The unit being updated: its port and USB identity, for the record and the tester event.
+  void unitIdentified(const DeviceEvent& device);
+  // Told of the tester event too, --quiet or not (the trace records it). Set before the run.
+  void setTesterListener(std::function<void(const TesterEvent&)> listener) {
+    testerListener_ = std::move(listener);
+  }
 
   // The run's last event. False when an interruption has ended the output first.
   bool finish(ResultEvent result);
@@ -48,6 +64,7 @@ class CliReporter : public StatusOutlets {
  private:
   void emit(const CliEvent& event);  // with the lock held
   void report(ReportCode code, CliEvent event);
+  ResultEvent withRecord(ResultEvent result);  // with the lock held
 
   CliFace& face_;
   CliMutex& mutex_;
@@ -57,6 +74,11 @@ class CliReporter : public StatusOutlets {
   bool ended_ = false;
   std::optional<ReportCode> lastReport_;
   bool programmingStarted_ = false;
+  std::optional<UnitRecord> record_;
+  uint64_t recordStartMs_ = 0;
+  std::function<int64_t()> wallClockMs_;
+  WideText devicePathPrefix_;
+  std::function<void(const TesterEvent&)> testerListener_;
 };
 
 // Lines that --quiet keeps: the errors and the verdicts.

@@ -6,7 +6,9 @@
 #include "cli/json_face.hpp"
 #include "cli/list_mode.hpp"
 #include "cli/named_port_catalog.hpp"
+#include "cli/number_text.hpp"
 #include "cli/package_directory_files.hpp"
+#include "cli/tester_pick.hpp"
 #include "cli/tracing_seams.hpp"
 #include "session/update_worker.hpp"
 
@@ -32,6 +34,25 @@ std::string interruptedText(bool updating, bool programmingStarted) {
 }
 
 }  // namespace
+
+// When discovery did not come down to one tester, the testers it saw, so the user can pick one.
+void CommandLine::showCandidates(const PickingCatalog& picking, int exit) {
+  const TesterPick& pick = picking.pick();
+  if (exit == exitNoTester && pick.any() && !picking.testersSeen().empty()) {
+    reporter_->candidates(CandidatesEvent{
+        "noMatchingTester",
+        "no tester has " + pick.describe() + "; the testers seen:", picking.testersSeen()});
+  }
+  if (exit == exitTooManyTesters) {
+    const std::vector<DeviceEvent>& testers =
+        pick.any() ? picking.testersMatching() : picking.testersSeen();
+    const std::string which = pick.any() ? " have " + pick.describe() : " are connected";
+    reporter_->candidates(CandidatesEvent{"severalTesters",
+                                          std::to_string(testers.size()) + " testers" + which +
+                                              "; pick one with --serial, --location or --port:",
+                                          testers});
+  }
+}
 
 CommandLine::CommandLine(CliPlatform& platform, std::span<const std::string> arguments)
     : platform_(platform),
@@ -89,15 +110,31 @@ ResultEvent CommandLine::runMode() {
 }
 
 ResultEvent CommandLine::runUpdate() {
+  reporter_->recordUnit([this] { return platform_.wallClockMilliseconds(); }, platform_.hostName(),
+                        platform_.devicePathPrefix());
   const WideText directory = options_->packageDirectory ? fromUtf8(*options_->packageDirectory)
                                                         : platform_.currentDirectory();
   PackageDirectoryFiles files(platform_.packageFiles(), directory);
   std::unique_ptr<NamedPortCatalog> namedPort;
+  std::unique_ptr<PickingCatalog> picking;
   if (options_->port) {
     namedPort = std::make_unique<NamedPortCatalog>(
         fromUtf8(*options_->port), platform_.devicePathPrefix(), platform_.presentDevices());
+    // For the record: what the platform tells of the port (on Linux by its device number, so a
+    // link names its tester too), else what the device list shows for a port of that name.
+    const std::string port = toUtf8(namedPort->portName());
+    DeviceEvent unit = deviceOnPort(platform_.presentDevices(), port).value_or(DeviceEvent{});
+    const UsbIdentity identity = platform_.presentDevices().identifyPort(
+        platform_.devicePathPrefix() + namedPort->portName());
+    if (identity.vendorId || identity.serialNumber || identity.location) unit.usb = identity;
+    unit.port = port;
+    reporter_->unitIdentified(unit);
+  } else {
+    picking = std::make_unique<PickingCatalog>(
+        platform_.presentDevices(), TesterPick{options_->serial, options_->location},
+        [this](const DeviceEvent& unit) { reporter_->unitIdentified(unit); });
   }
-  DeviceCatalog& devices = namedPort ? *namedPort : platform_.presentDevices();
+  DeviceCatalog& devices = namedPort ? static_cast<DeviceCatalog&>(*namedPort) : *picking;
   std::optional<TracingPortOpener> tracedPorts;
   std::optional<TracingClock> tracedClock;
   if (options_->tracePath) {
@@ -107,12 +144,16 @@ ResultEvent CommandLine::runUpdate() {
       reporter_->failure(traceFileCode, why);
       return ResultEvent{std::string(traceFileCode), exitUsage, {}};
     }
-    trace_ = std::make_unique<TraceRecorder>(
-        *traceSink_, platform_.clock(), options_->traceFull,
-        TraceHeader{QUARN_VERSION, platform_.systemName(), platform_.utcTimeIso8601()});
+    trace_ =
+        std::make_unique<TraceRecorder>(*traceSink_, platform_.clock(), options_->traceFull,
+                                        TraceHeader{QUARN_VERSION, platform_.systemName(),
+                                                    utcIsoTime(platform_.wallClockMilliseconds())});
     tracedPorts.emplace(ports_, *trace_,
                         [this](uint32_t error) { return platform_.osErrorName(error); });
     tracedClock.emplace(platform_.clock(), *trace_);
+    reporter_->setTesterListener([this](const TesterEvent& tester) {
+      trace_->tester(tester.deviceId, tester.port, tester.serial, tester.location);
+    });
   }
   PortOpener& ports = tracedPorts ? static_cast<PortOpener&>(*tracedPorts) : ports_;
   Clock& clock = tracedClock ? static_cast<Clock&>(*tracedClock) : platform_.clock();
@@ -121,6 +162,7 @@ ResultEvent CommandLine::runUpdate() {
 
   const std::optional<ReportCode> last = reporter_->lastReport();
   const int exit = exitCodeForReport(last);
+  if (picking) showCandidates(*picking, exit);
   if (exit == exitPortNotOpened) {
     if (const auto hint =
             platform_.explainOpenFailure(options_->port.value_or("the tester's port")))

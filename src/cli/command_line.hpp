@@ -14,6 +14,8 @@
 
 namespace quarn::cli {
 
+class PickingCatalog;
+
 // How long an interruption waits for a blocking port call to return after the wake. A signal or
 // a cancelled read ends such a call within microseconds on any driver that honours
 // cancellation; two seconds leave a loaded host room and still end the program "at once" for the
@@ -39,6 +41,7 @@ class CommandLine {
  private:
   ResultEvent runMode();
   ResultEvent runUpdate();
+  void showCandidates(const PickingCatalog& picking, int exit);
 
   CliPlatform& platform_;
   ParsedOptions parsed_;

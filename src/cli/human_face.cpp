@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <initializer_list>
+#include <iterator>
 
 #include "cli/number_text.hpp"
 #include "session/messages.hpp"
@@ -30,6 +32,23 @@ std::string progressBar(const ProgressEvent& event, uint64_t startMs) {
 std::string withNewline(std::string text) {
   if (text.empty() || text.back() != '\n') text += '\n';
   return text;
+}
+
+// A row of --list: each column padded to its width, a longer value pushing the rest along
+// rather than being cut (a path or a location may be long).
+std::string columns(std::initializer_list<std::string> values) {
+  static constexpr size_t widths[] = {6, 14, 9, 12, 10};
+  std::string row;
+  size_t column = 0;
+  for (const std::string& value : values) {
+    row += value;
+    if (column < std::size(widths)) {
+      row.append(value.size() < widths[column] ? widths[column] - value.size() : 0, ' ');
+      row += "  ";
+    }
+    ++column;
+  }
+  return row + "\n";
 }
 
 }  // namespace
@@ -88,11 +107,35 @@ void HumanFace::renderProgress(const ProgressEvent& event) {
   showTransient(std::string(awaitingVerdictText));
 }
 
-void HumanFace::renderDevice(const DeviceEvent& event) {
+// One device a row, the same for --list and for the testers an error names.
+std::string HumanFace::deviceRow(const DeviceEvent& event) {
   const std::string description =
       event.description.value_or(event.friendlyName.value_or("(no description)"));
-  show(out_, formatted("%-6s  %-14s  %s\n", event.tester ? "tester" : "-",
-                       event.port.value_or("(no port)").c_str(), description.c_str()));
+  const std::string usbId = event.usb.vendorId && event.usb.productId
+                                ? hex16(*event.usb.vendorId) + ":" + hex16(*event.usb.productId)
+                                : "-";
+  return columns({event.tester ? "tester" : "-", event.port.value_or("(no port)"), usbId,
+                  event.usb.serialNumber.value_or("-"), event.usb.location.value_or("-"),
+                  description});
+}
+
+void HumanFace::renderDevice(const DeviceEvent& event) {
+  std::string text;
+  if (!deviceHeaderShown_) {
+    text = columns({"", "port", "vid:pid", "serial", "location", "description"});
+    deviceHeaderShown_ = true;
+  }
+  show(out_, text + deviceRow(event));
+}
+
+void HumanFace::renderCandidates(const CandidatesEvent& event) {
+  std::string text = programName_ + ": " + event.text + "\n";
+  for (const DeviceEvent& tester : event.testers) text += "  " + deviceRow(tester);
+  show(err_, text);
+}
+
+void HumanFace::renderTester(const TesterEvent& event) {
+  show(out_, "tester " + event.deviceId + "\n");
 }
 
 void HumanFace::renderPackage(const PackageEvent& event) {
@@ -144,6 +187,8 @@ void HumanFace::render(const CliEvent& event) {
         if constexpr (std::is_same_v<Event, ErrorEvent>) renderError(e);
         if constexpr (std::is_same_v<Event, ProgressEvent>) renderProgress(e);
         if constexpr (std::is_same_v<Event, DeviceEvent>) renderDevice(e);
+        if constexpr (std::is_same_v<Event, CandidatesEvent>) renderCandidates(e);
+        if constexpr (std::is_same_v<Event, TesterEvent>) renderTester(e);
         if constexpr (std::is_same_v<Event, PackageEvent>) renderPackage(e);
         if constexpr (std::is_same_v<Event, ReconnectEvent>) renderReconnect(e);
         if constexpr (std::is_same_v<Event, ResultEvent>) renderResult(e);

@@ -29,6 +29,9 @@ class HumanFace : public CliFace {
   void renderError(const ErrorEvent& event);
   void renderProgress(const ProgressEvent& event);
   void renderDevice(const DeviceEvent& event);
+  void renderCandidates(const CandidatesEvent& event);
+  void renderTester(const TesterEvent& event);
+  static std::string deviceRow(const DeviceEvent& event);
   void renderPackage(const PackageEvent& event);
   void renderReconnect(const ReconnectEvent& event);
   void renderResult(const ResultEvent& event);
@@ -39,6 +42,7 @@ class HumanFace : public CliFace {
   bool onTerminal_;
   size_t transientWidth_ = 0;  // characters of the transient line now shown, 0 for none
   uint64_t transferStartMs_ = 0;
+  bool deviceHeaderShown_ = false;
 };
 
 }  // namespace quarn::cli

@@ -55,12 +55,48 @@ Json progressObject(const ProgressEvent& event) {
   return object;
 }
 
+std::optional<std::string> hexOrNothing(const std::optional<uint16_t>& value) {
+  if (!value) return std::nullopt;
+  return hex16(*value);
+}
+
+void addDeviceMembers(cJSON* object, const DeviceEvent& event) {
+  addText(object, "description", event.description);
+  addText(object, "friendlyName", event.friendlyName);
+  addText(object, "port", event.port);
+  cJSON_AddBoolToObject(object, "tester", event.tester);
+  addText(object, "vid", hexOrNothing(event.usb.vendorId));
+  addText(object, "pid", hexOrNothing(event.usb.productId));
+  addText(object, "serial", event.usb.serialNumber);
+  addText(object, "location", event.usb.location);
+}
+
 Json deviceObject(const DeviceEvent& event) {
   Json object = eventObject("device");
-  addText(object.get(), "description", event.description);
-  addText(object.get(), "friendlyName", event.friendlyName);
+  addDeviceMembers(object.get(), event);
+  return object;
+}
+
+// An error like any other, with the testers seen as device objects.
+Json candidatesObject(const CandidatesEvent& event) {
+  Json object = eventObject("error");
+  addText(object.get(), "code", event.code);
+  addText(object.get(), "text", event.text);
+  cJSON* testers = cJSON_AddArrayToObject(object.get(), "testers");
+  for (const DeviceEvent& tester : event.testers) {
+    cJSON* item = cJSON_CreateObject();
+    addDeviceMembers(item, tester);
+    cJSON_AddItemToArray(testers, item);
+  }
+  return object;
+}
+
+Json testerObject(const TesterEvent& event) {
+  Json object = eventObject("tester");
+  addText(object.get(), "deviceId", event.deviceId);
   addText(object.get(), "port", event.port);
-  cJSON_AddBoolToObject(object.get(), "tester", event.tester);
+  addText(object.get(), "serial", event.serial);
+  addText(object.get(), "location", event.location);
   return object;
 }
 
@@ -111,6 +147,28 @@ Json resultObject(const ResultEvent& event) {
   cJSON_AddNumberToObject(object.get(), "exit", event.exit);
   // The closing sentence, where there is one (the version and help texts among them).
   if (!event.summary.empty()) addText(object.get(), "text", event.summary);
+  if (event.unit) {
+    // The record of the unit: one line per update that a log can collect.
+    const UnitRecord& unit = *event.unit;
+    cJSON* o = object.get();
+    addText(o, "deviceId", unit.deviceId);
+    if (unit.packageAccepted) {
+      cJSON_AddNumberToObject(o, "size", unit.size);
+      cJSON_AddStringToObject(o, "crc32", hex32(unit.crc32).c_str());
+      cJSON_AddNumberToObject(o, "h7Version", shortestDouble(unit.h7Version));
+      cJSON_AddNumberToObject(o, "g0Version", shortestDouble(unit.g0Version));
+    } else {
+      for (const char* name : {"size", "crc32", "h7Version", "g0Version"}) {
+        cJSON_AddNullToObject(o, name);
+      }
+    }
+    addText(o, "port", unit.port);
+    addText(o, "serial", unit.serial);
+    addText(o, "location", unit.location);
+    cJSON_AddNumberToObject(o, "durationMs", static_cast<double>(unit.durationMs));
+    addText(o, "time", unit.time);
+    addText(o, "host", unit.host);
+  }
   return object;
 }
 
@@ -122,6 +180,8 @@ Json toJson(const CliEvent& event) {
         if constexpr (std::is_same_v<Event, ErrorEvent>) return errorObject(e);
         if constexpr (std::is_same_v<Event, ProgressEvent>) return progressObject(e);
         if constexpr (std::is_same_v<Event, DeviceEvent>) return deviceObject(e);
+        if constexpr (std::is_same_v<Event, CandidatesEvent>) return candidatesObject(e);
+        if constexpr (std::is_same_v<Event, TesterEvent>) return testerObject(e);
         if constexpr (std::is_same_v<Event, PackageEvent>) return packageObject(e);
         if constexpr (std::is_same_v<Event, ReconnectEvent>) return reconnectObject(e);
         if constexpr (std::is_same_v<Event, ResultEvent>) return resultObject(e);

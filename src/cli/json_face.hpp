@@ -4,9 +4,14 @@
 //   {"event":"line","code":...,"text":...}      a status line of the session
 //   {"event":"error","code":...,"text":...}     an error box, or a failure of the command line
 //   {"event":"progress","bytes":...,"total":...}
-//   {"event":"device","description":...,"friendlyName":...,"port":...,"tester":...}   (--list)
+//   {"event":"device","description":...,"friendlyName":...,"port":...,"tester":...,
+//    "vid":"1209","pid":"5151","serial":...,"location":...}                         (--list)
+//   {"event":"error","code":"noMatchingTester",...,"testers":[{device members}...]}
+//   {"event":"tester","deviceId":"<24 hex digits>","port":...,"serial":...,"location":...}
 //   {"event":"package","directory":...,"image":{...},"metadata":{...}}               (--check)
-//   {"event":"result","code":...,"exit":...[,"text":...]}
+//   {"event":"result","code":...,"exit":...[,"text":...]}; an update's adds its unit record:
+//    "deviceId","size","crc32","h7Version","g0Version","port","serial","location",
+//    "durationMs","time","host"
 #include "cli/cli_events.hpp"
 #include "cli/console_seams.hpp"
 

@@ -3,6 +3,8 @@
 // The Windows window, the console and the test recorder each implement this one seam.
 #include <cstdint>
 
+#include "bootloader/device_id.hpp"
+#include "package/firmware_metadata.hpp"
 #include "session/report_code.hpp"
 #include "session/text.hpp"
 
@@ -26,6 +28,17 @@ class StatusOutlets {
     (void)bytesAcknowledged;
     (void)imageLength;
   }
+
+  // For a record of which unit received which firmware (the command line's JSON). The package
+  // has passed its check: the image and the metadata that will be sent.
+  virtual void reportPackageAccepted(uint32_t imageLength, uint32_t imageCrc,
+                                     const FirmwareMetadata& metadata) {
+    (void)imageLength;
+    (void)imageCrc;
+    (void)metadata;
+  }
+  // The tester's device-ID reply has been accepted.
+  virtual void reportDeviceId(const DeviceId& deviceId) { (void)deviceId; }
 
   // The second opening: after the restart pause, while the session waits for the tester to come
   // back as its bootloader, and the device path it was opened by once it is back. Neither is a

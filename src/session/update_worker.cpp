@@ -14,6 +14,7 @@ bool runStages(UpdateSession& session, SessionPlatform& platform) {
   if (!openTesterPort(session, platform)) return false;
   configurePort(*session.port, platform.outlets);
   if (!loadFirmwarePackage(session, platform)) return false;
+  platform.outlets.reportPackageAccepted(session.imageLength, session.imageCrc, session.metadata);
   programTester(session, platform);
   return true;
 }

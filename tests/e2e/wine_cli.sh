@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # quarn-update.exe under Wine against the tester simulator, the way the window program is tested
 # (stand-in testers registered with the device installer, COM7 mapped to the simulator's pty):
-# an update, no tester, two testers, --check, --list, --json (every line parsed) and Ctrl-C.
+# an update, no tester, two testers, --check, --list (with the USB identity the fixture
+# registered), --serial and --location, --json (every line parsed) and Ctrl-C.
 # Usage: wine_cli.sh <directory of the native binaries> <source directory>
 # Builds the windows preset (or uses $QUARN_WINDOWS_BUILD); exits 77 (skipped) only when Wine is
 # not installed.
@@ -36,7 +37,7 @@ source "$source_dir/tests/e2e/lib/cli_cases.sh"
 run_cli() {
   local name=$1 expected_exit=$2
   shift 2
-  local devices package sim_options expect stdout_is json image interrupt signal case_args
+  local devices package sim_options expect stdout_is json events image interrupt signal case_args
   read_case_options "$name" "$@"
   local dir=$work/cli/$name started=$SECONDS
   local cwd=$dir/package
@@ -86,6 +87,21 @@ devices "main" \
   "Zentrika QUARN" "Zentrika QUARN Tester (COM7)" SIM0001 \
   - "USB Serial Device (COM3)" OTHER01
 
+# locate <instance suffix> <location path> <location information>: where the device sits.
+locate() {
+  winrun 60 "$helpers/quarn-wine-fixture.exe" locate "$@" >>"$work/fixture.log" 2>&1 ||
+    { echo "the fixture could not locate $1:" >&2; cat "$work/fixture.log" >&2; exit 1; }
+}
+usb2='PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)'
+usb3='PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)'
+# The tester with its location paths; the other port with only the older location information.
+locate SIM0001 "$usb2" "Port_#0002.Hub_#0001"
+locate OTHER01 - "Port_#0003.Hub_#0001"
+
+run_cli list-json-identity 0 --json \
+  --event '{"event":"device","port":"COM7","tester":true,"vid":"1209","pid":"0001","serial":"SIM0001","location":"'"$usb2"'"}' \
+  --event '{"event":"device","port":"COM3","tester":false,"serial":"OTHER01","location":"Port_#0003.Hub_#0001"}' \
+  -- --list --json
 run_cli update-from-current-dir 0 --image --sim "--exit-after-completion" \
   --expect "Programming complete." --
 run_cli check-good 0 --expect "The package passes the check" -- --check
@@ -104,7 +120,18 @@ devices "two testers" \
   "Zentrika QUARN" "Zentrika QUARN Tester (COM7)" SIM0001 \
   "Zentrika QUARN second unit" "Zentrika QUARN Tester (COM8)" SIM0002
 
+locate SIM0001 "$usb2" -
+locate SIM0002 "$usb3" -
+
 run_cli two-testers 4 --expect "Zentrika QUARN second unit found" --
+# Serial numbers compare without regard to case: Windows upper-cases them in instance IDs.
+run_cli pick-serial 0 --json --image --sim "--exit-after-completion" \
+  --event '{"event":"tester","port":"COM7","serial":"SIM0001","location":"'"$usb2"'"}' \
+  --event '{"event":"result","code":"programmingComplete","port":"COM7","serial":"SIM0001"}' \
+  -- --json --serial sim0001
+run_cli pick-location-no-match 3 --json --expect "no tester has location" \
+  --event '{"event":"error","code":"noMatchingTester"}' \
+  -- --json --location 'PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(9)'
 
 devices "no tester" \
   "zentrika quarn" "Zentrika QUARN Tester (COM7)" SIM0001 \

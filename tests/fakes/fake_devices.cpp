@@ -23,6 +23,7 @@ class FakeDeviceList : public DeviceList {
     log_.add("friendly-name-read");
     return current_->friendlyName;
   }
+  UsbIdentity readUsbIdentity() override { return current_->usb; }
 
  private:
   FakeDeviceCatalog& catalog_;

@@ -12,6 +12,7 @@ struct FakeDevice {
   std::optional<WideText> description;   // nullopt: the property cannot be read
   std::optional<WideText> friendlyName;  // nullopt: the property cannot be read
   bool instanceId = true;
+  UsbIdentity usb = {};
 };
 
 class FakeDeviceCatalog : public DeviceCatalog {

@@ -39,6 +39,9 @@ struct OptionsRow {
 TEST(CliOptions, ParsesOrRefusesEachForm) {
   const CliOptions none = options(CliMode::update);
   const CliOptions noneJson = options(CliMode::update, nullptr, nullptr, true);
+  CliOptions picked = noneJson;
+  picked.serial = "QRN-0001";
+  picked.location = "1-1.2";
   const OptionsRow rows[] = {
       {{}, "", none},
       {{"--port", "/dev/ttyACM0"}, "", options(CliMode::update, "/dev/ttyACM0")},
@@ -68,6 +71,14 @@ TEST(CliOptions, ParsesOrRefusesEachForm) {
       {{"--check", "--trace", "t.jsonl"}, "--trace records an update only", none},
       {{"--trace-full"}, "--trace-full needs --trace FILE", none},
       {{"--trace"}, "--trace needs a value", none},
+      {{"--port", "COM7", "--serial", "QRN-0001"}, "--port names the port itself", none},
+      {{"--location=1-1.2", "--port", "COM7"}, "--port names the port itself", none},
+      {{"--serial", "QRN-0001", "--serial", "QRN-0002"}, "--serial given twice", none},
+      {{"--serial"}, "--serial needs a value", none},
+      {{"--location", "--json"}, "--location needs a value", noneJson},
+      {{"--check", "--serial", "QRN-0001"}, "--check touches no tester", none},
+      {{"--list", "--location", "1-1.2"}, "--list shows every device", none},
+      {{"--serial", "QRN-0001", "--location", "1-1.2", "--json"}, "", picked},
   };
   for (const OptionsRow& row : rows) {
     std::string label;
@@ -86,6 +97,8 @@ TEST(CliOptions, ParsesOrRefusesEachForm) {
     EXPECT_EQ(parsed.options->quiet, row.expected.quiet) << label;
     EXPECT_EQ(parsed.options->tracePath, row.expected.tracePath) << label;
     EXPECT_EQ(parsed.options->traceFull, row.expected.traceFull) << label;
+    EXPECT_EQ(parsed.options->serial, row.expected.serial) << label;
+    EXPECT_EQ(parsed.options->location, row.expected.location) << label;
   }
 }
 
@@ -129,8 +142,8 @@ TEST(PackageDirectoryFiles, PlacesTheProgramInsideTheDirectory) {
 // The manual pages are written from --help: every option and every exit code must be in it.
 TEST(HelpText, NamesEveryOptionAndExitCode) {
   const std::string help = helpText(HelpFlavour{"quarn-update", "  PORT\n", "  Ctrl-C\n", ""});
-  for (const char* option :
-       {"--port", "--package", "--check", "--list", "--json", "--quiet", "--help", "--version"}) {
+  for (const char* option : {"--port", "--serial", "--location", "--package", "--check", "--list",
+                             "--json", "--quiet", "--help", "--version"}) {
     EXPECT_NE(help.find(std::string(option) + " "), std::string::npos) << option;
   }
   for (const int code : {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,

@@ -3,6 +3,9 @@
 //
 //   quarn-wine-fixture add <bus-reported description> <friendly name> <instance suffix> ...
 //       (one triple per device; "-" leaves a property unset)
+//   quarn-wine-fixture locate <instance suffix> <location path> <location information>
+//       gives a registered device where it sits on the bus, as a USB hub driver would: the
+//       location paths (a one-string list) and the location information; "-" leaves one unset
 //   quarn-wine-fixture clear      removes every device that "add" registered
 //   quarn-wine-fixture list       prints each Ports-class device: instance ID | description | name
 #include <windows.h>
@@ -21,6 +24,8 @@ const GUID portsSetupClass = {
     0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 const DEVPROPKEY busReportedDeviceDescription = {
     {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
+const DEVPROPKEY locationPaths = {
+    {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 37};
 // Every stand-in lives under this made-up USB vendor and product, so "clear" touches only them.
 const std::wstring instancePrefix = L"USB\\VID_1209&PID_0001\\";
 
@@ -103,6 +108,36 @@ int forEachPort(Visit visit) {
   return result;
 }
 
+int locateDevice(const std::wstring& suffix, const std::wstring& path,
+                 const std::wstring& information) {
+  const std::wstring instanceId = instancePrefix + suffix;
+  bool found = false;
+  const int result = forEachPort([&](HDEVINFO devices, SP_DEVINFO_DATA& device) {
+    if (instanceIdOf(devices, device) != instanceId) return 0;
+    found = true;
+    // A string list: the string, its terminator, and the empty string that ends the list.
+    const std::wstring list = path + L'\0';
+    if (path != L"-" &&
+        !SetupDiSetDevicePropertyW(devices, &device, &locationPaths, DEVPROP_TYPE_STRING_LIST,
+                                   reinterpret_cast<const BYTE*>(list.c_str()),
+                                   bytesWithTerminator(list), 0)) {
+      return fail("SetupDiSetDevicePropertyW");
+    }
+    if (information != L"-" &&
+        !SetupDiSetDeviceRegistryPropertyW(devices, &device, SPDRP_LOCATION_INFORMATION,
+                                           reinterpret_cast<const BYTE*>(information.c_str()),
+                                           bytesWithTerminator(information))) {
+      return fail("SetupDiSetDeviceRegistryPropertyW");
+    }
+    return 0;
+  });
+  if (!found) {
+    std::fprintf(stderr, "quarn-wine-fixture: no registered device %ls\n", instanceId.c_str());
+    return 1;
+  }
+  return result;
+}
+
 int clearDevices() {
   return forEachPort([](HDEVINFO devices, SP_DEVINFO_DATA& device) {
     if (instanceIdOf(devices, device).rfind(instancePrefix, 0) != 0) return 0;
@@ -141,10 +176,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     return 0;
   }
+  if (command == L"locate" && argc == 5) return locateDevice(argv[2], argv[3], argv[4]);
   if (command == L"clear" && argc == 2) return clearDevices();
   if (command == L"list" && argc == 2) return listDevices();
   std::fputs(
       "usage: quarn-wine-fixture add <description> <friendly name> <instance suffix> ...\n"
+      "       quarn-wine-fixture locate <instance suffix> <location path> <location info>\n"
       "       quarn-wine-fixture clear | list\n",
       stderr);
   return 2;

@@ -54,6 +54,13 @@ WideText PosixCliPlatform::currentDirectory() {
   return error ? WideText() : fromUtf8(directory.string());
 }
 
+std::optional<std::string> PosixCliPlatform::hostName() {
+  char name[256] = {};
+  // A name that fills the buffer may come without its terminator: the last byte stays zero.
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return std::nullopt;
+  return std::string(name);
+}
+
 void PosixCliPlatform::wakeSessionThread() {
   pthread_kill(sessionThread_, wakeSignal);
 }
@@ -78,15 +85,6 @@ std::unique_ptr<TraceSink> PosixCliPlatform::createTraceFile(const std::string& 
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
   if (fd < 0) return nullptr;
   return std::make_unique<FileTraceSink>(fd);
-}
-
-std::string PosixCliPlatform::utcTimeIso8601() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
 }
 
 std::string PosixCliPlatform::osErrorName(uint32_t osError) const {

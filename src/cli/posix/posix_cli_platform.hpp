@@ -36,8 +36,8 @@ class PosixCliPlatform : public CliPlatform {
   const HelpFlavour& helpFlavour() const override;
   std::unique_ptr<TraceSink> createTraceFile(const std::string& path) override;
   const char* systemName() const override { return "linux"; }
-  std::string utcTimeIso8601() override;
   std::string osErrorName(uint32_t osError) const override;
+  std::optional<std::string> hostName() override;
 
  private:
   DescriptorStream out_;

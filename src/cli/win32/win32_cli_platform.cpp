@@ -65,13 +65,19 @@ std::unique_ptr<TraceSink> Win32CliPlatform::createTraceFile(const std::string& 
   return std::make_unique<FileTraceSink>(file);
 }
 
-std::string Win32CliPlatform::utcTimeIso8601() {
-  SYSTEMTIME now{};
-  GetSystemTime(&now);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth,
-                now.wDay, now.wHour, now.wMinute, now.wSecond);
-  return text;
+// The DNS host name, as hostname prints it (the NetBIOS name may be cut to 15 characters).
+std::optional<std::string> Win32CliPlatform::hostName() {
+  std::vector<wchar_t> buffer(64);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto size = static_cast<DWORD>(buffer.size());
+    if (GetComputerNameExW(ComputerNameDnsHostname, buffer.data(), &size)) {
+      if (size == 0) return std::nullopt;
+      return toUtf8(quarn::win32::textFromBuffer(buffer.data(), size));
+    }
+    if (GetLastError() != ERROR_MORE_DATA) return std::nullopt;
+    buffer.resize(size + 1);  // the size asked for, terminator included
+  }
+  return std::nullopt;
 }
 
 const HelpFlavour& Win32CliPlatform::helpFlavour() const {

@@ -33,8 +33,8 @@ class Win32CliPlatform : public CliPlatform {
   const HelpFlavour& helpFlavour() const override;
   std::unique_ptr<TraceSink> createTraceFile(const std::string& path) override;
   const char* systemName() const override { return "windows"; }
-  std::string utcTimeIso8601() override;
   std::string osErrorName(uint32_t osError) const override { return std::to_string(osError); }
+  std::optional<std::string> hostName() override;
 
  private:
   StandardStream out_{STD_OUTPUT_HANDLE};

@@ -3,14 +3,15 @@
 # judging of what a run left behind.
 
 # read_case_options <name> <options...> -- <program arguments...>
-# Sets, in the caller's scope: devices, package, sim_options, expect, stdout_is, json, image,
-# interrupt and signal (with their defaults), and case_args, the arguments after "--".
+# Sets, in the caller's scope: devices, package, sim_options, expect, stdout_is, json, events,
+# image, interrupt and signal (with their defaults), and case_args, the arguments after "--".
 #   --devices "<product>|..."  the devices of the row (the table says what they mean)
 #   --package "<options>"      make_sample_package.py options (default --size 3000)
 #   --sim "<options>"          simulator options
 #   --expect <text>            text that stdout or stderr must hold
 #   --stdout <text>            stdout must be exactly this (printf %b)
 #   --json                     every line of stdout is JSON, the last the result
+#   --event '<JSON object>'    some line of stdout holds every member of this object (repeatable)
 #   --image                    the simulator received exactly QUARN.bin
 #   --interrupt [--signal S]   Ctrl-C (SIGINT, or signal S) once blocks flow; then exit 130 at
 #                              once and the port free
@@ -19,6 +20,7 @@ read_case_options() {
   shift
   devices="Zentrika QUARN PD Tester" package="--size 3000" sim_options="" expect="" stdout_is=""
   json=0 image=0 interrupt=0 signal=INT
+  events=()
   while [[ $1 != -- ]]; do
     case $1 in
       --devices) devices=$2; shift 2 ;;
@@ -27,6 +29,7 @@ read_case_options() {
       --expect) expect=$2; shift 2 ;;
       --stdout) stdout_is=$2; shift 2 ;;
       --json) json=1; shift ;;
+      --event) events+=("$2"); shift 2 ;;
       --image) image=1; shift ;;
       --interrupt) interrupt=1; shift ;;
       --signal) signal=$2; shift 2 ;;
@@ -58,6 +61,10 @@ judge_run() {
   if ((json)) && ! "$python" "$cli_checks" json "$dir/out" "$expected_exit" >"$dir/json" 2>&1; then
     why+="$(cat "$dir/json"); "
   fi
+  local event
+  for event in "${events[@]}"; do
+    "$python" "$cli_checks" holds "$dir/out" "$event" >"$dir/holds" 2>&1 || why+="$(cat "$dir/holds"); "
+  done
   if ((image)) && ! cmp -s "$dir/package/QUARN.bin" "$dir/received.bin"; then
     why+="the tester did not receive QUARN.bin; "
   fi

@@ -4,6 +4,9 @@
   cli_checks.py json <file> <exit>   every line is one JSON object with an "event", the last is
                                      the only "result" and carries this exit code; a run that
                                      ends well ends its progress with the whole image
+  cli_checks.py holds <file> <JSON object>
+                                     some line of the file is a JSON object holding every member
+                                     of the given one, with the same value
   cli_checks.py port-free <path>     the tty opens, locks and is made exclusive again at once,
                                      and no exclusive flag was left on it
 
@@ -43,6 +46,19 @@ def check_json(path, expected_exit):
         sys.exit("the last progress event is not the whole image")
 
 
+def check_holds(path, wanted_text):
+    wanted = json.loads(wanted_text)
+    with open(path, encoding="utf-8", errors="strict") as f:
+        for line in f.read().splitlines():
+            try:
+                event = json.loads(line)
+            except ValueError:
+                continue
+            if isinstance(event, dict) and all(k in event and event[k] == v for k, v in wanted.items()):
+                return
+    sys.exit(f"no line holds {wanted_text}")
+
+
 def check_port_free(path):
     # Root opens a tty past a left exclusive flag, so the flag itself is read back.
     fd = os.open(path, os.O_RDWR | os.O_NONBLOCK | os.O_NOCTTY)
@@ -64,6 +80,8 @@ def check_port_free(path):
 if __name__ == "__main__":
     if len(sys.argv) == 4 and sys.argv[1] == "json":
         check_json(sys.argv[2], int(sys.argv[3]))
+    elif len(sys.argv) == 4 and sys.argv[1] == "holds":
+        check_holds(sys.argv[2], sys.argv[3])
     elif len(sys.argv) == 3 and sys.argv[1] == "port-free":
         check_port_free(sys.argv[2])
     else:

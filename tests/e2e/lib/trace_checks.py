@@ -5,8 +5,9 @@
 
 Every line is one JSON object; the first is the header, every later one has a rising integer
 "t"; each data block appears once per sending, as the bytes the package gives it (full) or as
-its number, length and the CRC-32 of those bytes (elided); the last line is the result with the
-expected exit code, unless the trace was cut (the program was killed): then there is no result
+its number, length and the CRC-32 of those bytes (elided); an update that completes names its
+tester (the device ID) before the start request; the last line is the result with the expected
+exit code, unless the trace was cut (the program was killed): then there is no result
 and every line written is still whole. Prints the problem and exits 1 when a check fails.
 """
 import json
@@ -75,6 +76,14 @@ def main():
         sys.exit(f"result {results[0]}, expected exit {expected_exit}")
     if expected_exit == 0 and len(blocks_seen) != (len(image) + 59) // 60:
         sys.exit(f"{len(blocks_seen)} blocks in the trace")
+    # The unit is named once its device-ID reply is accepted, before the start request.
+    names = [e.get("event") for e in lines]
+    testers = [e for e in lines if e.get("event") == "tester"]
+    if expected_exit == 0:
+        if len(testers) != 1 or len(testers[0].get("deviceId", "")) != 24:
+            sys.exit(f"tester events: {testers}")
+        if names.index("tester") > next(i for i, e in enumerate(lines) if e.get("hex") == "ffffff"):
+            sys.exit("the tester event comes after the start request")
 
 
 if __name__ == "__main__":
