@@ -11,15 +11,17 @@ add_executable(quarn-update ${QUARN_CLI_POSIX_SOURCES})
 target_link_libraries(quarn-update PRIVATE quarn_cli quarn_posix Threads::Threads)
 target_compile_options(quarn-update PRIVATE ${QUARN_WARNINGS})
 
-# The simulated tester's model (framing and answering the host's bytes, no I/O) is a library of
-# its own, shared by quarn-sim's event loop and the fuzz harness of its receive side.
-add_library(quarn_sim_model STATIC tools/quarn-sim/tester_model.cpp)
+# The simulated tester's model (framing and answering the host's bytes, no I/O) and the replay of
+# a recorded tester are a library of their own, shared by quarn-sim's event loop, the unit tests
+# and the fuzz harness of its receive side.
+add_library(quarn_sim_model STATIC tools/quarn-sim/tester_model.cpp tools/quarn-sim/trace_replay.cpp)
 target_include_directories(quarn_sim_model PUBLIC tools/quarn-sim)
 target_link_libraries(quarn_sim_model PUBLIC quarn_core)
 target_compile_options(quarn_sim_model PRIVATE ${QUARN_WARNINGS})
 
 file(GLOB QUARN_SIM_SOURCES CONFIGURE_DEPENDS tools/quarn-sim/*.cpp)
-list(REMOVE_ITEM QUARN_SIM_SOURCES ${CMAKE_SOURCE_DIR}/tools/quarn-sim/tester_model.cpp)
+list(REMOVE_ITEM QUARN_SIM_SOURCES ${CMAKE_SOURCE_DIR}/tools/quarn-sim/tester_model.cpp
+     ${CMAKE_SOURCE_DIR}/tools/quarn-sim/trace_replay.cpp)
 if(QUARN_SIM_SOURCES)
   add_executable(quarn-sim ${QUARN_SIM_SOURCES})
   target_link_libraries(quarn-sim PRIVATE quarn_sim_model)

@@ -77,6 +77,11 @@ start_client() {  # start_client <row> <dir>
       "$cli" --port "$work/tester" --package "$dir/program" >"$dir/client.log" 2>&1 &
       client_pid=$!
       watch=(--pid "$client_pid") ;;
+    quarn-update-trace)
+      "$cli" --port "$work/tester" --package "$dir/program" --trace "$dir/trace.jsonl" \
+        >"$dir/client.log" 2>&1 &
+      client_pid=$!
+      watch=(--pid "$client_pid") ;;
     exe)
       (cd "$dir" && exec wine "$dir/program/QuarnUpdater.exe" </dev/null >"$dir/app.log" 2>&1) &
       app_pid=$!
@@ -125,8 +130,12 @@ measure() {  # measure <run> <row> <baud, 0 for unpaced> <blocks>
 echo "exe: $exe"
 for ((run = 1; run <= runs; run++)); do
   echo "run $run: $(uptime | sed 's/.*load average/load average/')"
-  for row in floor quarn-update exe; do measure "$run" "$row" 0 "$unpaced_blocks"; done
-  for row in floor quarn-update exe; do measure "$run" "$row" "$pace_baud" "$paced_blocks"; done
+  for row in floor quarn-update quarn-update-trace exe; do
+    measure "$run" "$row" 0 "$unpaced_blocks"
+  done
+  for row in floor quarn-update quarn-update-trace exe; do
+    measure "$run" "$row" "$pace_baud" "$paced_blocks"
+  done
 done
 echo
 "$python" "$source_dir/bench/bench_table.py" "$results"

@@ -11,10 +11,9 @@ struct ValuedOption {
   std::optional<std::string> CliOptions::*member;
 };
 constexpr ValuedOption valuedOptions[] = {
-    {"--port", &CliOptions::port},
-    {"--package", &CliOptions::packageDirectory},
-    {"--serial", &CliOptions::serial},
-    {"--location", &CliOptions::location},
+    {"--port", &CliOptions::port},       {"--package", &CliOptions::packageDirectory},
+    {"--serial", &CliOptions::serial},   {"--location", &CliOptions::location},
+    {"--trace", &CliOptions::tracePath},
 };
 
 ParsedOptions refuse(bool json, std::string why) {
@@ -32,6 +31,8 @@ std::string conflict(const CliOptions& options) {
   }
   if (options.mode == CliMode::list && options.port) return "--list takes no --port";
   if (options.mode == CliMode::list && options.packageDirectory) return "--list takes no --package";
+  if (options.mode != CliMode::update && options.tracePath) return "--trace records an update only";
+  if (options.traceFull && !options.tracePath) return "--trace-full needs --trace FILE";
   if (options.mode == CliMode::list && picks) {
     return std::string("--list shows every device: drop ") + pick;
   }
@@ -57,7 +58,7 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
     }
     const bool isFlag = name == "--help" || name == "-h" || name == "--version" ||
                         name == "--check" || name == "--list" || name == "--json" ||
-                        name == "--quiet";
+                        name == "--quiet" || name == "--trace-full";
     if (isFlag && inlineValue) return refuse(json, name + " takes no value");
     if (name == "--help" || name == "-h" || name == "--version") {
       options.mode = name == "--version" ? CliMode::version : CliMode::help;
@@ -74,6 +75,10 @@ ParsedOptions parseOptions(std::span<const std::string> arguments) {
     if (name == "--json") continue;  // already taken
     if (name == "--quiet") {
       options.quiet = true;
+      continue;
+    }
+    if (name == "--trace-full") {
+      options.traceFull = true;
       continue;
     }
     std::optional<std::string>* target = nullptr;

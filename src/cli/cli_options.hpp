@@ -14,8 +14,10 @@ struct CliOptions {
   std::optional<std::string> packageDirectory;  // --package, UTF-8 as given
   // Pick the tester among those discovery counts: its USB serial number (any letter case) and
   // its USB location; both must match when both are given.
-  std::optional<std::string> serial;    // --serial
-  std::optional<std::string> location;  // --location
+  std::optional<std::string> serial;     // --serial
+  std::optional<std::string> location;   // --location
+  std::optional<std::string> tracePath;  // --trace, UTF-8 as given
+  bool traceFull = false;                // --trace-full: blocks' bytes too
   bool json = false;
   bool quiet = false;
 };

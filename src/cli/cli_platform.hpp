@@ -9,6 +9,7 @@
 
 #include "cli/console_seams.hpp"
 #include "cli/help_text.hpp"
+#include "cli/trace_recorder.hpp"
 #include "link/device_list.hpp"
 #include "link/serial_port.hpp"
 #include "package/package_files.hpp"
@@ -55,6 +56,16 @@ class CliPlatform {
         .count();
   }
   virtual std::optional<std::string> hostName() { return std::nullopt; }
+
+  // What a trace needs of the system: the file it goes to (created or emptied; nullptr when it
+  // cannot be), the system's name, and the OS's own name of an error number an opener reported
+  // ("ENOENT" on POSIX, the number itself on Windows).
+  virtual std::unique_ptr<TraceSink> createTraceFile(const std::string& path) {
+    (void)path;
+    return nullptr;
+  }
+  virtual const char* systemName() const { return "unknown"; }
+  virtual std::string osErrorName(uint32_t osError) const { return std::to_string(osError); }
 };
 
 }  // namespace quarn::cli

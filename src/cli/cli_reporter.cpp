@@ -93,6 +93,7 @@ void CliReporter::reportDeviceId(const DeviceId& deviceId) {
     event.serial = record_->serial;
     event.location = record_->location;
   }
+  if (testerListener_) testerListener_(event);
   if (!quiet_) emit(event);
 }
 

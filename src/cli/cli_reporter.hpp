@@ -42,6 +42,10 @@ class CliReporter : public StatusOutlets {
                   WideText devicePathPrefix);
   // The unit being updated: its port and USB identity, for the record and the tester event.
   void unitIdentified(const DeviceEvent& device);
+  // Told of the tester event too, --quiet or not (the trace records it). Set before the run.
+  void setTesterListener(std::function<void(const TesterEvent&)> listener) {
+    testerListener_ = std::move(listener);
+  }
 
   // The run's last event. False when an interruption has ended the output first.
   bool finish(ResultEvent result);
@@ -75,6 +79,7 @@ class CliReporter : public StatusOutlets {
   uint64_t recordStartMs_ = 0;
   std::function<int64_t()> wallClockMs_;
   WideText devicePathPrefix_;
+  std::function<void(const TesterEvent&)> testerListener_;
 };
 
 // Lines that --quiet keeps: the errors and the verdicts.

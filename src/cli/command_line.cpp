@@ -6,8 +6,10 @@
 #include "cli/json_face.hpp"
 #include "cli/list_mode.hpp"
 #include "cli/named_port_catalog.hpp"
+#include "cli/number_text.hpp"
 #include "cli/package_directory_files.hpp"
 #include "cli/tester_pick.hpp"
+#include "cli/tracing_seams.hpp"
 #include "session/update_worker.hpp"
 
 #ifndef QUARN_VERSION
@@ -68,6 +70,7 @@ CommandLine::~CommandLine() = default;
 
 int CommandLine::run() {
   const ResultEvent result = runMode();
+  if (trace_) trace_->result(result.code, result.exit);
   // An interruption that came first has shown its own result; the process ends with its code.
   if (!reporter_->finish(result)) return exitInterrupted;
   return result.exit;
@@ -133,7 +136,29 @@ ResultEvent CommandLine::runUpdate() {
         [this](const DeviceEvent& unit) { reporter_->unitIdentified(unit); });
   }
   DeviceCatalog& devices = namedPort ? static_cast<DeviceCatalog&>(*namedPort) : *picking;
-  SessionPlatform session{*reporter_, devices, ports_, files, platform_.clock()};
+  std::optional<TracingPortOpener> tracedPorts;
+  std::optional<TracingClock> tracedClock;
+  if (options_->tracePath) {
+    traceSink_ = platform_.createTraceFile(*options_->tracePath);
+    if (!traceSink_) {
+      const std::string why = "cannot write the trace file " + *options_->tracePath;
+      reporter_->failure(traceFileCode, why);
+      return ResultEvent{std::string(traceFileCode), exitUsage, {}};
+    }
+    trace_ =
+        std::make_unique<TraceRecorder>(*traceSink_, platform_.clock(), options_->traceFull,
+                                        TraceHeader{QUARN_VERSION, platform_.systemName(),
+                                                    utcIsoTime(platform_.wallClockMilliseconds())});
+    tracedPorts.emplace(ports_, *trace_,
+                        [this](uint32_t error) { return platform_.osErrorName(error); });
+    tracedClock.emplace(platform_.clock(), *trace_);
+    reporter_->setTesterListener([this](const TesterEvent& tester) {
+      trace_->tester(tester.deviceId, tester.port, tester.serial, tester.location);
+    });
+  }
+  PortOpener& ports = tracedPorts ? static_cast<PortOpener&>(*tracedPorts) : ports_;
+  Clock& clock = tracedClock ? static_cast<Clock&>(*tracedClock) : platform_.clock();
+  SessionPlatform session{*reporter_, devices, ports, files, clock};
   updateWorker(session);
 
   const std::optional<ReportCode> last = reporter_->lastReport();

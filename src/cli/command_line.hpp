@@ -51,6 +51,8 @@ class CommandLine {
   std::unique_ptr<CliFace> face_;
   std::unique_ptr<CliReporter> reporter_;
   PortGate ports_;
+  std::unique_ptr<TraceSink> traceSink_;
+  std::unique_ptr<TraceRecorder> trace_;
 };
 
 }  // namespace quarn::cli

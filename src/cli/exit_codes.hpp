@@ -43,6 +43,7 @@ inline constexpr std::string_view packageOkCode = "packageOk";
 inline constexpr std::string_view testerFoundCode = "testerFound";
 inline constexpr std::string_view helpCode = "help";
 inline constexpr std::string_view versionCode = "version";
+inline constexpr std::string_view traceFileCode = "traceFile";
 
 // The code for a session whose final report (a box or a line) had this code; exitNoVerdict when
 // that report ends no session, or when nothing was reported.

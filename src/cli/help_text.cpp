@@ -6,11 +6,11 @@ namespace quarn::cli {
 
 std::string helpText(const HelpFlavour& f) {
   const std::string& p = f.programName;
-  return "Usage: " + p + " [--port PORT] [--package DIR] [--json] [--quiet]\n" +  //
+  return "Usage: " + p + " [--port PORT] [--package DIR] [--json] [--quiet] [--trace FILE]\n" +
          "       " + p + " [--serial SERIAL] [--location LOCATION] [--package DIR] [--json]\n" +
-         "       " + std::string(p.size(), ' ') + " [--quiet]\n" +          //
-         "       " + p + " --check [--package DIR] [--json] [--quiet]\n" +  //
-         "       " + p + " --list [--json] [--quiet]\n" +                   //
+         "       " + std::string(p.size(), ' ') + " [--quiet] [--trace FILE]\n" + "       " + p +
+         " --check [--package DIR] [--json] [--quiet]\n" +  //
+         "       " + p + " --list [--json] [--quiet]\n" +   //
          "\n"
          "Brings the one connected Zentrika Quarn tester to the firmware package QUARN.bin and\n"
          "metadata.json: checks the package, restarts the tester into its bootloader and sends\n"
@@ -42,6 +42,11 @@ std::string helpText(const HelpFlavour& f) {
          "                 \"exit\":...}, usage errors and interruptions included; an update's\n"
          "                 also names the unit and the firmware it received\n"
          "  --quiet        show only errors and the final line\n"
+         "  --trace FILE   record the update's exchange with the tester in FILE (JSON Lines:\n"
+         "                 every opening, write, read and pause with its time); data blocks\n"
+         "                 appear as number, length and CRC-32, so no firmware is recorded,\n"
+         "                 but the tester's device ID, serial number and port paths are\n"
+         "  --trace-full   with --trace: record the data blocks' bytes too\n"
          "  --help         show this text\n"
          "  --version      show the program's version\n"
          "\n"

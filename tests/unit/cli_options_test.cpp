@@ -23,6 +23,13 @@ CliOptions options(CliMode mode, const char* port = nullptr, const char* package
   return expected;
 }
 
+CliOptions traced(const char* path, bool full) {
+  CliOptions expected = options(CliMode::update);
+  expected.tracePath = path;
+  expected.traceFull = full;
+  return expected;
+}
+
 struct OptionsRow {
   std::vector<std::string> arguments;
   std::string error;  // the beginning of the expected error; empty for none
@@ -59,6 +66,11 @@ TEST(CliOptions, ParsesOrRefusesEachForm) {
       {{"--check", "--port", "COM7"}, "--check touches no port", none},
       {{"--list", "--port", "COM7"}, "--list takes no --port", none},
       {{"--list", "--package", "fw"}, "--list takes no --package", none},
+      {{"--trace", "t.jsonl", "--trace-full"}, "", traced("t.jsonl", true)},
+      {{"--trace=t.jsonl"}, "", traced("t.jsonl", false)},
+      {{"--check", "--trace", "t.jsonl"}, "--trace records an update only", none},
+      {{"--trace-full"}, "--trace-full needs --trace FILE", none},
+      {{"--trace"}, "--trace needs a value", none},
       {{"--port", "COM7", "--serial", "QRN-0001"}, "--port names the port itself", none},
       {{"--location=1-1.2", "--port", "COM7"}, "--port names the port itself", none},
       {{"--serial", "QRN-0001", "--serial", "QRN-0002"}, "--serial given twice", none},
@@ -83,6 +95,8 @@ TEST(CliOptions, ParsesOrRefusesEachForm) {
     EXPECT_EQ(parsed.options->port, row.expected.port) << label;
     EXPECT_EQ(parsed.options->packageDirectory, row.expected.packageDirectory) << label;
     EXPECT_EQ(parsed.options->quiet, row.expected.quiet) << label;
+    EXPECT_EQ(parsed.options->tracePath, row.expected.tracePath) << label;
+    EXPECT_EQ(parsed.options->traceFull, row.expected.traceFull) << label;
     EXPECT_EQ(parsed.options->serial, row.expected.serial) << label;
     EXPECT_EQ(parsed.options->location, row.expected.location) << label;
   }

@@ -245,6 +245,19 @@ line: Programming complete.\n
 end 1: PROGRAM enabled
 EOF
 
+# A recorded session played back as the tester (tests/traces): the window program reaches the
+# same end as the command line did, and the replayed tester holds the image.
+run_scenario replayed-trace --package "--size 3000 --seed 21" --image \
+  --sim "--replay $source_dir/tests/traces/clean-update.jsonl" <<'EOF'
+start
+line: VIVozezur Version: 3.8\n
+session 1
+line: Zentrika QUARN found\n
+line: Burning in Progress.\n Do not unplug.\n
+line: Programming complete.\n
+end 1: PROGRAM enabled
+EOF
+
 # Banner: the version text is the three bytes from the first digit 1 to 8; a 9 never starts it.
 run_scenario firmware-missing --readme 'v9.1\r\nrest of the file\r\n' \
   --package "--no-image" <<'EOF'

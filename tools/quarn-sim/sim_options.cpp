@@ -35,6 +35,10 @@ Port and tester:
                            acknowledgement (instead of --completion-delay after it)
   --pace-baud N            every byte received and sent costs 10 bits at N baud
   --log FILE               one line per message received or sent
+  --replay FILE            answer as the tester recorded in a quarn-update trace FILE did:
+                           its replies at their recorded times from each step's first message,
+                           its restart, its silence and its unplugging; exit 1 naming the trace
+                           line where the host's first message of a step differs from the record
 
 The host's USB view (instead of --link; the pty modes above stay as they are):
   --usb-view DIR           keep a sysfs tree DIR/sys and a device directory DIR/dev as Linux
@@ -244,12 +248,13 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions& options, std::st
 
     if (name == "--help" || name == "-h") return ParseOutcome::help;
     if (name == "--version") return ParseOutcome::version;
-    if (name == "--link" || name == "--image-out" || name == "--log") {
+    if (name == "--link" || name == "--image-out" || name == "--log" || name == "--replay") {
       const auto text = reader.value();
       if (!text || text->empty()) return fail("needs a path");
       std::string& target = name == "--link"        ? options.linkPath
                             : name == "--image-out" ? options.imageOut
-                                                    : options.logPath;
+                            : name == "--log"       ? options.logPath
+                                                    : options.replayPath;
       target = std::string(*text);
     } else if (name == "--device-id") {
       const auto text = reader.value();

@@ -27,6 +27,7 @@ struct SimOptions {
   std::string linkPath;
   std::string imageOut;
   std::string logPath;
+  std::string replayPath;  // play a recorded session instead of the tester model's answers
   std::array<uint8_t, 12> deviceId{};
   std::optional<uint32_t> vanishMs;
   uint32_t completionDelayMs = 30;

@@ -113,7 +113,52 @@ void Simulator::frameMessages(TimePoint now) {
   }
 }
 
+void Simulator::handleReplayed(const Bytes& message, TimePoint now) {
+  // The model still frames the messages and assembles the image; the answers are the record's.
+  const TesterResponse modelView = model_.handle(message);
+  const ReplayAnswer answer = replay_->answer(message);
+  log_.line("rx", message, "replayed " + modelView.note);
+  if (answer.differs) {
+    std::fprintf(stderr, "quarn-sim: replay: %s\n", answer.differs->c_str());
+    exitCode_ = exitImageBad;
+    finished_ = true;
+    return;
+  }
+  if (answer.enteredBootloader) {
+    received_.clear();
+    inbound_.clear();
+    closePort();
+    if (const auto away = replay_->script().restartAway) {
+      reopenAt_ = now + *away;
+      log_.line("--", {}, "vanished for the recorded restart");
+    } else {
+      log_.line("--", {}, "the recorded tester never came back");
+      finished_ = true;
+    }
+    return;
+  }
+  TimePoint lastSent = now;
+  for (const RecordedReply& reply : answer.replies) {
+    lastSent = enqueueReply(reply.bytes, now + reply.after, "recorded reply");
+  }
+  if (modelView.completed) writeImage();
+  const bool lastBlock =
+      answer.last && !answer.replies.empty() &&
+      classifyHostMessage(message).value_or(std::pair{ReplayStepKind::start, 0u}).first ==
+          ReplayStepKind::block;
+  if (lastBlock && replay_->completion()) {
+    enqueueReply(replay_->completion()->bytes, lastSent + replay_->completion()->after,
+                 "recorded completion");
+  }
+  if (answer.goneAfter) goneAt_ = now + *answer.goneAfter;
+  if (answer.last && !answer.goneAfter) exitWhenSent_ = true;
+}
+
 void Simulator::handleMessage(const Bytes& message, TimePoint now) {
+  if (replay_) {
+    handleReplayed(message, now);
+    return;
+  }
   const TesterResponse response = model_.handle(message);
   log_.line("rx", message, response.note);
 
@@ -224,11 +269,21 @@ std::optional<Simulator::TimePoint> Simulator::nextDeadline() const {
   // While paced bytes are still on their way the line is not quiet; their arrival wakes us.
   if (!received_.empty() && inbound_.empty()) consider(lastArrival_ + framingGap);
   if (reopenAt_) consider(*reopenAt_);
+  if (goneAt_) consider(*goneAt_);
   if (lingerUntil_) consider(std::min(*lingerUntil_, Clock::now() + lingerPoll));
   return deadline;
 }
 
 int Simulator::run(const sigset_t& waitMask, const volatile sig_atomic_t& stopRequested) {
+  if (!options_.replayPath.empty()) {
+    std::string errorText;
+    replayScript_ = loadReplayScript(options_.replayPath, errorText);
+    if (!replayScript_) {
+      std::fprintf(stderr, "quarn-sim: --replay: %s\n", errorText.c_str());
+      return exitUsage;
+    }
+    replay_.emplace(*replayScript_);
+  }
   if (!openPort()) return exitSetup;
   std::printf("ready %s\n", port_.slavePath().c_str());
   std::fflush(stdout);
@@ -238,6 +293,13 @@ int Simulator::run(const sigset_t& waitMask, const volatile sig_atomic_t& stopRe
     if (reopenAt_ && now >= *reopenAt_) {
       reopenAt_.reset();
       if (!openPort()) return exitSetup;
+    }
+    if (goneAt_ && now >= *goneAt_) {
+      goneAt_.reset();
+      closePort();
+      log_.line("--", {}, "unplugged, as recorded");
+      finished_ = true;
+      break;
     }
     deliverInbound(now);
     frameMessages(now);

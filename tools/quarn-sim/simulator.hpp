@@ -14,6 +14,7 @@
 #include "sim_log.hpp"
 #include "sim_options.hpp"
 #include "tester_model.hpp"
+#include "trace_replay.hpp"
 
 namespace quarn::sim {
 
@@ -61,6 +62,7 @@ class Simulator {
   void deliverInbound(TimePoint now);
   void frameMessages(TimePoint now);
   void handleMessage(const Bytes& message, TimePoint now);
+  void handleReplayed(const Bytes& message, TimePoint now);
   TimePoint enqueueReply(Bytes bytes, TimePoint due, const char* what);
   void flushOutbound(TimePoint now);
   void writeImage();
@@ -84,6 +86,9 @@ class Simulator {
   TimePoint txLineFree_{};
   uint64_t replyCount_ = 0;
   std::optional<TimePoint> reopenAt_;
+  std::optional<ReplayScript> replayScript_;
+  std::optional<ReplayTester> replay_;
+  std::optional<TimePoint> goneAt_;  // a replayed tester vanishes then
 
   bool exitWhenSent_ = false;
   TimePoint lingerFrom_{};

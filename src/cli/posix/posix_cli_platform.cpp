@@ -1,10 +1,14 @@
 #include "cli/posix/posix_cli_platform.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 
 namespace quarn::cli::posix {
@@ -14,6 +18,27 @@ std::string environmentOr(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
   return value && *value ? value : fallback;
 }
+
+// Each line goes out in one write(2) (repeated only for what a short write left) with no buffer
+// of the program's own, so a session that is killed leaves every line written so far.
+class FileTraceSink : public TraceSink {
+ public:
+  explicit FileTraceSink(int fd) : fd_(fd) {}
+  ~FileTraceSink() override { close(fd_); }
+  FileTraceSink(const FileTraceSink&) = delete;
+  FileTraceSink& operator=(const FileTraceSink&) = delete;
+  void writeLine(std::string_view line) override {
+    while (!line.empty()) {
+      const ssize_t written = ::write(fd_, line.data(), line.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return;
+      line.remove_prefix(static_cast<size_t>(written));
+    }
+  }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -54,6 +79,17 @@ std::optional<OpenFailureHint> PosixCliPlatform::explainOpenFailure(const std::s
     return OpenFailureHint{"portBusy", port + " is in use by another program."};
   }
   return std::nullopt;
+}
+
+std::unique_ptr<TraceSink> PosixCliPlatform::createTraceFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
+  if (fd < 0) return nullptr;
+  return std::make_unique<FileTraceSink>(fd);
+}
+
+std::string PosixCliPlatform::osErrorName(uint32_t osError) const {
+  if (const char* name = strerrorname_np(static_cast<int>(osError))) return name;
+  return std::to_string(osError);
 }
 
 const HelpFlavour& PosixCliPlatform::helpFlavour() const {

@@ -34,6 +34,9 @@ class PosixCliPlatform : public CliPlatform {
   void wakeSessionThread() override;
   std::optional<OpenFailureHint> explainOpenFailure(const std::string& port) override;
   const HelpFlavour& helpFlavour() const override;
+  std::unique_ptr<TraceSink> createTraceFile(const std::string& path) override;
+  const char* systemName() const override { return "linux"; }
+  std::string osErrorName(uint32_t osError) const override;
   std::optional<std::string> hostName() override;
 
  private:

@@ -1,10 +1,31 @@
 #include "cli/win32/win32_cli_platform.hpp"
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/win32/wide_chars.hpp"
 
 namespace quarn::cli::win32 {
+namespace {
+
+// Each line goes out in one WriteFile with no buffer of the program's own, so a session that is
+// killed leaves every line written so far in the file.
+class FileTraceSink : public TraceSink {
+ public:
+  explicit FileTraceSink(HANDLE file) : file_(file) {}
+  ~FileTraceSink() override { CloseHandle(file_); }
+  FileTraceSink(const FileTraceSink&) = delete;
+  FileTraceSink& operator=(const FileTraceSink&) = delete;
+  void writeLine(std::string_view line) override {
+    DWORD written = 0;
+    WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
+
+ private:
+  HANDLE file_;
+};
+
+}  // namespace
 
 Win32CliPlatform::Win32CliPlatform() {
   DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &sessionThread_, 0,
@@ -34,6 +55,14 @@ WideText Win32CliPlatform::currentDirectory() {
 // before the port is closed under it.
 void Win32CliPlatform::wakeSessionThread() {
   if (sessionThread_) CancelSynchronousIo(sessionThread_);
+}
+
+std::unique_ptr<TraceSink> Win32CliPlatform::createTraceFile(const std::string& path) {
+  const WideText widePath = fromUtf8(path);
+  HANDLE file = CreateFileW(quarn::win32::wideChars(widePath), GENERIC_WRITE, FILE_SHARE_READ,
+                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<FileTraceSink>(file);
 }
 
 // The DNS host name, as hostname prints it (the NetBIOS name may be cut to 15 characters).

@@ -31,6 +31,9 @@ class Win32CliPlatform : public CliPlatform {
   WideText currentDirectory() override;
   void wakeSessionThread() override;
   const HelpFlavour& helpFlavour() const override;
+  std::unique_ptr<TraceSink> createTraceFile(const std::string& path) override;
+  const char* systemName() const override { return "windows"; }
+  std::string osErrorName(uint32_t osError) const override { return std::to_string(osError); }
   std::optional<std::string> hostName() override;
 
  private:

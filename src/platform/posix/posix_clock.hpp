@@ -6,6 +6,7 @@ namespace quarn::posix {
 class PosixClock : public Clock {
  public:
   uint64_t nowMilliseconds() override;
+  uint64_t nowMicroseconds() override;
   void sleepMilliseconds(uint32_t milliseconds) override;
 };
 

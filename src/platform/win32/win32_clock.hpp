@@ -6,6 +6,7 @@ namespace quarn::win32 {
 class Win32Clock : public Clock {
  public:
   uint64_t nowMilliseconds() override;
+  uint64_t nowMicroseconds() override;
   void sleepMilliseconds(uint32_t milliseconds) override;
 };
 
