@@ -46,6 +46,8 @@ class TracingPort : public SerialPort {
   void waitForInput(uint32_t queuedNow, uint32_t wanted, uint32_t maxMilliseconds) override {
     port_->waitForInput(queuedNow, wanted, maxMilliseconds);
   }
+  // Stale bytes thrown away unread are not in the trace: the replay plays what the host read.
+  void discardInput() override { port_->discardInput(); }
 
  private:
   bool configuring(bool ok, bool last) {

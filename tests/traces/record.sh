@@ -59,6 +59,12 @@ record block-fourth-sending "--size 600 --seed 24" 0 "Programming complete." \
   --drop-block-ack 3:3 --exit-after-completion
 record unplug-mid-transfer "--size 3000 --seed 25" 18 "2 Failed to program firmware." \
   --unplug-at block:20
+# A tester that takes 8 s before its start reply (a real bootloader may erase its flash first).
+record start-reply-after-8-s "--size 600 --seed 27" 0 "Programming complete." \
+  --hold-reply start:8000 --exit-after-completion
+# Block 4's acknowledgement comes 5.5 s late: the block is sent again and the late answer taken.
+record late-block-ack "--size 600 --seed 28" 0 "Programming complete." \
+  --hold-reply block:4:5500 --exit-after-completion
 # The bootloader comes back as ttyACM1, the old node still held, with another product string and
 # serial number, 1.5 s after the request.
 view=usb record bootloader-another-node "--size 3000 --seed 26" 0 "Programming complete." \
