@@ -178,9 +178,9 @@ TEST(CliTrace, AFailedOpeningCarriesTheReasonAndALostPortIsGoneOnce) {
   vanishing.run(false);
   // Each port stops answering once in the trace, however often the session asks it again.
   const std::vector<std::string> names = vanishing.events();
-  const std::vector<std::string> expected = {"open", "configure", "gone", "tx", "pause", "close",
-                                             "open", "configure", "gone", "tx", "tx", "tx",
-                                             "close", "result"};
+  const std::vector<std::string> expected = {"open",  "configure", "gone",      "tx",    "pause",
+                                             "close", "open",      "configure", "gone",  "tx",
+                                             "tx",    "tx",        "close",     "result"};
   EXPECT_EQ(std::vector<std::string>(names.begin() + 1, names.end()), expected);
 }
 
