@@ -102,7 +102,7 @@ TEST(PosixPackageFiles, APathThatIsNotUtf8IsOpenedAsItsBytes) {
 }
 
 TEST(PathBytes, EveryByteStringComesBackAsItWasAndShowsAsValidUtf8) {
-  const std::string samples[] = {"fw-\xe9t\xe9", "caf\xc3\xa9", "\xff\xfe", "\xc3",
+  const std::string samples[] = {"fw-\xe9t\xe9",   "caf\xc3\xa9",      "\xff\xfe", "\xc3",
                                  "a\xed\xa0\x80!", "\xf0\x9f\x98\x80", "plain"};
   for (const std::string& bytes : samples) {
     EXPECT_EQ(toPathBytes(fromPathBytes(bytes)), bytes);
