@@ -97,7 +97,7 @@ if [ ! -f "$vm/kernel.id" ] || [ "$(cat "$vm/kernel.id")" != "$kernel_id" ] ||
 fi
 
 # The initramfs: busybox, the modules and the init script; the rest comes from the host's root.
-initramfs_id="$kernel_id / $(sha256sum "$src/tests/vm/init" | cut -c1-16) / $(busybox 2>&1 | head -n1)"
+initramfs_id="$kernel_id / $(sha256sum "$src/tests/vm/init" | cut -c1-16) / $(busybox 2>&1 | sed -n 1p)"
 if [ ! -f "$vm/initramfs.gz" ] || [ "$(cat "$vm/initramfs.id" 2>/dev/null)" != "$initramfs_id" ]; then
   root=$(mktemp -d "$vm/initramfs.XXXXXX")
   trap 'rm -rf "$root"' EXIT

@@ -86,7 +86,8 @@ Faults (STEP = bootloader|device-id|signature|start|block|completion; K = block 
   --version                show the simulator's version
 
 Exit status: 0 on SIGINT/SIGTERM, after an unplug or a good image; 1 when the image checked
-bad with --exit-after-completion; 2 for a usage error; 3 when the pty cannot be set up.
+bad with --exit-after-completion or the host departed from the --replay trace; 2 for a usage
+error or a trace that cannot be read; 3 when the pty cannot be set up.
 )";
 
 template <typename Number>
