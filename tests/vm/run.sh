@@ -19,6 +19,10 @@ run="$vm/run"
 case "$src$bin" in
   *[[:space:]]*) echo "vm: the source and build paths must not contain spaces (kernel command line)"; exit 1 ;;
 esac
+case "$bin" in
+  "$src"/*) ;;
+  *) echo "vm: the build folder must lie in the source folder (the guest sees only that share)"; exit 1 ;;
+esac
 [ "$(id -u)" = 0 ] || { echo "vm: SKIP: QEMU's 9p export of / needs root"; exit 77; }
 
 t_start=$(date +%s%N)
@@ -49,6 +53,8 @@ timeout -k 10 "$limit" qemu-system-x86_64 -accel tcg -cpu max -smp 2 -m 512 \
   -append "console=ttyS0 quiet loglevel=4 panic=1 quarn.src=$src quarn.bin=$bin" \
   -fsdev local,id=hostroot,path=/,security_model=none,readonly=on,multidevs=remap \
   -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
+  -fsdev local,id=src,path="$src",security_model=none,readonly=on,multidevs=remap \
+  -device virtio-9p-pci,fsdev=src,mount_tag=src \
   -fsdev local,id=out,path="$run",security_model=none,multidevs=remap \
   -device virtio-9p-pci,fsdev=out,mount_tag=out \
   >"$run/qemu.log" 2>&1
