@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 
+#include "bootloader/wire_protocol.hpp"
 #include "cJSON.h"
 #include "package/crc32.hpp"
 
@@ -16,8 +17,6 @@ namespace {
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
-constexpr uint8_t bootloaderRequest[] = {0x02, 'B', 'O', 'O', 'T', 'L', 'O',
-                                         'A',  'D', 'E', 'R', '=', '1', 0x03};
 // When the recorded host opened the bootloader's port at its first try, the tester was back
 // before the pause had ended; it is played back after the restart delay a real bootloader
 // takes to enumerate (well under a second on a desk).
@@ -114,13 +113,17 @@ void splitCompletion(ReplayScript& script) {
 }  // namespace
 
 std::optional<std::pair<ReplayStepKind, uint32_t>> classifyHostMessage(const Bytes& message) {
-  if (message.size() == sizeof bootloaderRequest &&
-      std::equal(message.begin(), message.end(), bootloaderRequest)) {
+  // The host's own builders say what each message is, so the replay cannot drift from them.
+  if (const BootloaderRequest request = makeBootloaderRequest();
+      std::equal(message.begin(), message.end(), request.begin(), request.end())) {
     return std::pair{ReplayStepKind::bootloader, 0u};
   }
   if (message.size() == 27 && message[0] == 0xFD) return std::pair{ReplayStepKind::deviceId, 0u};
   if (message.size() == 20 && message[0] == 0xFE) return std::pair{ReplayStepKind::signature, 0u};
-  if (message == Bytes{0xFF, 0xFF, 0xFF}) return std::pair{ReplayStepKind::start, 0u};
+  if (const StartRequest start = makeStartRequest();
+      std::equal(message.begin(), message.end(), start.begin(), start.end())) {
+    return std::pair{ReplayStepKind::start, 0u};
+  }
   if (message.size() > 3 && message[0] == 0xFF) {
     return std::pair{ReplayStepKind::block, uint32_t{message[1]} | uint32_t{message[2]} << 8};
   }
